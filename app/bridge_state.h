@@ -1,0 +1,61 @@
+#pragma once
+
+#include <netinet/in.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "camera/camera.h"
+#include "wire/token.h"
+
+// Sums and counts of one status window, kept by frame processing and the
+// face and hand stages; turned into statistics by each running status.
+struct StatusWindow {
+  int frame_count = 0;
+  double inference_ms_sum = 0.0;
+  double frame_luma_sum = 0.0;
+  int face_frames = 0;
+  int faces_found = 0;
+  double face_luma_sum = 0.0;
+  int hand_count = 0;
+  double hand_luma_sum = 0.0;
+};
+
+// Everything main keeps from start-up to exit. Every stage reads and writes it.
+struct BridgeState {
+  int socket = -1;           // non-blocking UDP socket bound to 127.0.0.1
+  sockaddr_in host_address{};  // destination of every datagram, only accepted source
+  wire::Token token{};
+  uint64_t sequence = 0;  // last number sent; shared by status, face and hands datagrams
+  std::string models_root;
+  float fov = 60.0f;  // horizontal, degrees
+  std::string camera_name;
+  int frame_width = 0;
+  int frame_height = 0;
+
+  // Statistics of the last status window; -1 means nothing was measured.
+  double fps = 0.0;
+  double inference_ms = 0.0;
+  double frame_luma = -1.0;
+  double face_luma = -1.0;
+  double hand_luma = -1.0;
+  double face_found = -1.0;
+
+  uint64_t option_bits = 0;
+  bool hands_available = false;
+  std::string hands_message;
+
+  uint64_t last_control_sequence = 0;
+  int64_t last_contact = 0;  // steady clock, ns
+  int64_t status_due = 0;
+  int64_t window_start = 0;
+  StatusWindow window;
+
+  // Frame source: the camera, or in frames mode `frame_files` played in
+  // order, over and over.
+  bool frames_mode = false;
+  Camera camera;
+  std::vector<std::string> frame_files;
+  uint64_t frame_index = 0;  // frame file reads attempted
+};

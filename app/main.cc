@@ -1,0 +1,31 @@
+// The bridge: tracks a face and hands from a camera or JPEG files and streams
+// the results to the host application that started it, as UDP datagrams on
+// the loopback interface.
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "app/settings.h"
+#include "app/startup.h"
+#include "camera/discovery.h"
+
+int main(int argc, char** argv) {
+  Settings settings;
+  // The command line is the only place where failures arrive as exceptions:
+  // one line on standard error and status 2, before anything is opened.
+  try {
+    settings = parse_command_line(std::vector<std::string>(argv + 1, argv + argc));
+    if (settings.discover) {
+      const std::string list = cameras_json();
+      std::fwrite(list.data(), 1, list.size(), stdout);
+      std::fputc('\n', stdout);
+      return 0;
+    }
+    validate_settings(settings);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "%s\n", e.what());
+    return 2;
+  }
+  return run_bridge(settings);
+}

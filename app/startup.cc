@@ -1,0 +1,54 @@
+#include "app/startup.h"
+
+#include <unistd.h>
+
+#include <csignal>
+
+#include "app/bridge_state.h"
+#include "app/face_stage.h"
+#include "app/frame_source.h"
+#include "app/hand_stage.h"
+#include "app/main_loop.h"
+#include "app/models_dir.h"
+#include "app/status_report.h"
+#include "app/stop_signal.h"
+#include "app/udp_socket.h"
+
+namespace {
+
+constexpr int kExitError = 1;
+constexpr int kExitSocket = 3;
+
+}  // namespace
+
+int run_bridge(const Settings& settings) {
+  const std::string models_root =
+      settings.models_root.empty() ? default_models_root() : settings.models_root;
+  std::signal(SIGTERM, stop_signal);
+  std::signal(SIGINT, stop_signal);
+  const wire::Token token = *wire::token_from_hex(settings.token);  // validated before
+
+  const int fd = open_bridge_socket();
+  if (fd < 0) return kExitSocket;
+
+  BridgeState state;
+  state.socket = fd;
+  state.host_address = loopback_address(settings.port);
+  state.token = token;
+  state.models_root = models_root;
+  state.fov = settings.fov;
+  state.frames_mode = !settings.frames_dir.empty();
+  state.camera_name = state.frames_mode ? "frames" : settings.device;
+  state.option_bits = settings.option_bits;
+  hand_stage_start(state);
+
+  send_status(state, "starting", "", "Loading models\xE2\x80\xA6");
+  if (!face_stage_start(state)) return kExitError;
+  if (!frame_source_start(state, settings)) return kExitError;
+
+  const int status = run_main_loop(state);
+  if (status != 0) return status;  // a lost camera ends the process where it was found
+  close(state.socket);
+  frame_source_stop(state);
+  return 0;
+}
