@@ -1,83 +1,147 @@
 #include "runtime/kernels/conv2d.h"
 
-#include <algorithm>
-#include <vector>
+#include <cstring>
+#include <optional>
 
+#include "runtime/kernels/dnnl_primitive.h"
 #include "runtime/kernels/shape_check.h"
 
 namespace runtime {
 namespace {
 
-float activate(Activation activation, float v) {
-  switch (activation) {
-    case Activation::kNone: return v;
-    case Activation::kRelu: return std::max(v, 0.0f);
-    case Activation::kRelu6: return std::min(std::max(v, 0.0f), 6.0f);
-  }
-  return v;
+using dnnl::memory;
+using kernels::BoundPrimitive;
+using kernels::DnnlDevice;
+constexpr memory::data_type kF32 = memory::data_type::f32;
+
+bool is_depthwise(const Conv2DShape& s) { return s.groups > 1; }
+
+memory::desc nhwc(int n, int h, int w, int c) {
+  return memory::desc({n, c, h, w}, kF32, memory::format_tag::nhwc);
 }
 
-// Direct loops over NHWC; correct for every checked shape, used until the
-// library-backed path covers it.
-class PlainConv2D final : public Conv2DKernel {
+// TFLite's weight layouts described to oneDNN as they lie in memory, so that
+// one reorder at create repacks them into whatever layout the primitive wants.
+memory::desc tflite_weights(const Conv2DShape& s) {
+  if (is_depthwise(s)) {
+    // [1][kh][kw][channels] seen as (groups, out 1, in 1, kh, kw).
+    const memory::dim c = s.out_channels, kw = s.kernel_width;
+    return memory::desc({c, 1, 1, s.kernel_height, kw}, kF32, memory::dims{1, 1, 1, kw * c, c});
+  }
+  return memory::desc({s.out_channels, s.in_channels, s.kernel_height, s.kernel_width}, kF32,
+                      memory::format_tag::ohwi);
+}
+
+memory::desc packed_weights_any(const Conv2DShape& s) {
+  memory::dims dims = tflite_weights(s).dims();
+  return memory::desc(dims, kF32, memory::format_tag::any);
+}
+
+// How the residual reaches the primitive: as a second input added after the
+// bias, or already sitting in the output when the caller adds in place.
+enum class Residual { kNone, kSeparate, kInPlace };
+
+dnnl::primitive_attr make_attr(const Conv2DShape& s, const Conv2DPostOps& post, Residual residual) {
+  dnnl::post_ops ops;
+  if (residual == Residual::kSeparate)
+    ops.append_binary(dnnl::algorithm::binary_add,
+                      nhwc(s.batch, s.out_height, s.out_width, s.out_channels));
+  if (residual == Residual::kInPlace) ops.append_sum(1.0f);
+  if (post.activation == Activation::kRelu)
+    ops.append_eltwise(1.0f, dnnl::algorithm::eltwise_relu, 0.0f, 0.0f);
+  if (post.activation == Activation::kRelu6)
+    ops.append_eltwise(1.0f, dnnl::algorithm::eltwise_clip, 0.0f, 6.0f);
+  if (post.prelu_alpha) ops.append_prelu(1 << 1);  // one alpha per channel (dimension 1)
+  dnnl::primitive_attr attr;
+  attr.set_post_ops(ops);
+  attr.set_scratchpad_mode(dnnl::scratchpad_mode::user);
+  return attr;
+}
+
+dnnl::convolution_forward::primitive_desc describe_conv(const DnnlDevice& device,
+                                                        const Conv2DShape& s, bool with_bias,
+                                                        const dnnl::primitive_attr& attr) {
+  const memory::desc src = nhwc(s.batch, s.in_height, s.in_width, s.in_channels);
+  const memory::desc dst = nhwc(s.batch, s.out_height, s.out_width, s.out_channels);
+  const memory::desc bias = with_bias ? memory::desc({s.out_channels}, kF32, memory::format_tag::x)
+                                      : memory::desc();
+  const memory::dims strides = {s.stride_height, s.stride_width};
+  // oneDNN counts dilation from 0 (no gap), TFLite from 1.
+  const memory::dims dilation = {s.dilation_height - 1, s.dilation_width - 1};
+  const memory::dims pad_before = {s.pad_top, s.pad_left};
+  const memory::dims pad_after = {s.pad_bottom, s.pad_right};
+  const dnnl::convolution_forward::desc desc(
+      dnnl::prop_kind::forward_inference, dnnl::algorithm::convolution_direct, src,
+      packed_weights_any(s), bias, dst, strides, dilation, pad_before, pad_after);
+  return {desc, attr, device.engine};
+}
+
+memory copy_into(const DnnlDevice& device, const memory::desc& desc, const float* data) {
+  memory m(desc, device.engine);
+  std::memcpy(m.get_data_handle(), data, desc.get_size());
+  return m;
+}
+
+// One executable form of the convolution with its argument slots.
+struct BoundConv {
+  BoundPrimitive primitive;
+  int src = -1, dst = -1, residual = -1;
+};
+
+BoundConv bind_conv(const DnnlDevice& device, const Conv2DShape& s, const float* weights,
+                    const float* bias, const Conv2DPostOps& post, Residual residual) {
+  const auto pd = describe_conv(device, s, bias != nullptr, make_attr(s, post, residual));
+  BoundConv conv{BoundPrimitive(device, dnnl::convolution_forward(pd), pd.scratchpad_desc())};
+
+  memory user_weights(tflite_weights(s), device.engine, const_cast<float*>(weights));
+  memory packed(pd.weights_desc(), device.engine);
+  dnnl::stream stream = device.stream;
+  dnnl::reorder(user_weights, packed).execute(stream, user_weights, packed);
+  stream.wait();
+  conv.primitive.bind(DNNL_ARG_WEIGHTS, packed);
+  if (bias) conv.primitive.bind(DNNL_ARG_BIAS, copy_into(device, pd.bias_desc(), bias));
+
+  conv.src = conv.primitive.bind(DNNL_ARG_SRC, memory(pd.src_desc(), device.engine, nullptr));
+  conv.dst = conv.primitive.bind(DNNL_ARG_DST, memory(pd.dst_desc(), device.engine, nullptr));
+  // Post-op arguments are numbered by their position in the chain.
+  const int residual_index = 0;
+  const int prelu_index = (residual != Residual::kNone) + (post.activation != Activation::kNone);
+  if (residual == Residual::kSeparate)
+    conv.residual = conv.primitive.bind(
+        DNNL_ARG_ATTR_MULTIPLE_POST_OP(residual_index) | DNNL_ARG_SRC_1,
+        memory(pd.dst_desc(), device.engine, nullptr));
+  if (post.prelu_alpha)
+    conv.primitive.bind(DNNL_ARG_ATTR_MULTIPLE_POST_OP(prelu_index) | DNNL_ARG_WEIGHTS,
+                        copy_into(device, nhwc(1, 1, 1, s.out_channels), post.prelu_alpha));
+  return conv;
+}
+
+// The convolution on oneDNN over the caller's NHWC tensors. With a residual
+// it holds two forms: one adding a separate residual tensor, and one for a
+// caller that passes the output itself as the residual, where reading the
+// residual while the output is being written would be unsafe.
+class DnnlConv2D final : public Conv2DKernel {
  public:
-  PlainConv2D(const Conv2DShape& s, const float* weights, const float* bias,
-              const Conv2DPostOps& post)
-      : s_(s),
-        activation_(post.activation),
-        add_residual_(post.add_residual),
-        weights_(weights, weights + weight_count(s)),
-        bias_(bias ? std::vector<float>(bias, bias + s.out_channels)
-                   : std::vector<float>(s.out_channels, 0.0f)),
-        alpha_(post.prelu_alpha ? std::vector<float>(post.prelu_alpha,
-                                                     post.prelu_alpha + s.out_channels)
-                                : std::vector<float>()) {}
+  DnnlConv2D(const Conv2DShape& s, const float* weights, const float* bias,
+             const Conv2DPostOps& post)
+      : separate_(bind_conv(device_, s, weights, bias, post,
+                            post.add_residual ? Residual::kSeparate : Residual::kNone)) {
+    if (post.add_residual)
+      in_place_.emplace(bind_conv(device_, s, weights, bias, post, Residual::kInPlace));
+  }
 
   void run(const float* input, float* output, const float* residual) override {
-    const bool depthwise = s_.groups != 1;
-    for (int b = 0; b < s_.batch; ++b)
-      for (int oy = 0; oy < s_.out_height; ++oy)
-        for (int ox = 0; ox < s_.out_width; ++ox) {
-          const size_t out_at =
-              ((size_t(b) * s_.out_height + oy) * s_.out_width + ox) * s_.out_channels;
-          for (int oc = 0; oc < s_.out_channels; ++oc) {
-            float acc = bias_[oc];
-            for (int ky = 0; ky < s_.kernel_height; ++ky) {
-              const int iy = oy * s_.stride_height - s_.pad_top + ky * s_.dilation_height;
-              if (iy < 0 || iy >= s_.in_height) continue;
-              for (int kx = 0; kx < s_.kernel_width; ++kx) {
-                const int ix = ox * s_.stride_width - s_.pad_left + kx * s_.dilation_width;
-                if (ix < 0 || ix >= s_.in_width) continue;
-                const float* in =
-                    input + ((size_t(b) * s_.in_height + iy) * s_.in_width + ix) * s_.in_channels;
-                if (depthwise) {
-                  acc += in[oc] *
-                         weights_[(size_t(ky) * s_.kernel_width + kx) * s_.out_channels + oc];
-                } else {
-                  const float* w = weights_.data() +
-                                   ((size_t(oc) * s_.kernel_height + ky) * s_.kernel_width + kx) *
-                                       s_.in_channels;
-                  for (int ic = 0; ic < s_.in_channels; ++ic) acc += in[ic] * w[ic];
-                }
-              }
-            }
-            if (add_residual_) acc += residual[out_at + oc];
-            acc = activate(activation_, acc);
-            if (!alpha_.empty() && acc < 0) acc *= alpha_[oc];
-            output[out_at + oc] = acc;
-          }
-        }
+    BoundConv& conv = (in_place_ && residual == output) ? *in_place_ : separate_;
+    conv.primitive.set_handle(conv.src, input);
+    conv.primitive.set_handle(conv.dst, output);
+    if (conv.residual >= 0) conv.primitive.set_handle(conv.residual, residual);
+    conv.primitive.execute();
   }
 
  private:
-  static size_t weight_count(const Conv2DShape& s) {
-    return size_t(s.out_channels) * s.kernel_height * s.kernel_width * (s.in_channels / s.groups);
-  }
-
-  Conv2DShape s_;
-  Activation activation_;
-  bool add_residual_;
-  std::vector<float> weights_, bias_, alpha_;
+  DnnlDevice device_;
+  BoundConv separate_;
+  std::optional<BoundConv> in_place_;
 };
 
 }  // namespace
@@ -86,7 +150,13 @@ std::unique_ptr<Conv2DKernel> Conv2DKernel::create(const Conv2DShape& shape, con
                                                    const float* bias, const Conv2DPostOps& post,
                                                    std::string& error) {
   if (!kernels::check_conv2d(shape, weights, post, error)) return nullptr;
-  return std::make_unique<PlainConv2D>(shape, weights, bias, post);
+  kernels::use_one_thread();  // before planning: oneDNN splits work by the team size
+  try {
+    return std::make_unique<DnnlConv2D>(shape, weights, bias, post);
+  } catch (const dnnl::error& e) {
+    error = "convolution: " + kernels::describe_dnnl_error(e);
+    return nullptr;
+  }
 }
 
 }  // namespace runtime

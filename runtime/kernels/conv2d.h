@@ -34,7 +34,8 @@ struct Conv2DPostOps {
 // One convolution, created once when a model compiles and run per frame.
 // create copies and repacks the weights and bias; the caller's arrays need
 // not outlive the call. run reads `input` (and `residual` when add_residual)
-// and writes `output`, all NHWC, without allocating.
+// and writes `output`, all NHWC, without allocating. `residual` may be `output`
+// itself (an in-place add); the arrays may not overlap otherwise.
 class Conv2DKernel {
  public:
   virtual ~Conv2DKernel() = default;

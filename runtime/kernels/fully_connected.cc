@@ -1,39 +1,75 @@
-#include <algorithm>
-#include <vector>
+#include <cstring>
 
 #include "runtime/kernels/conv2d.h"
+#include "runtime/kernels/dnnl_primitive.h"
 #include "runtime/kernels/shape_check.h"
 
 namespace runtime {
 namespace {
 
-class PlainFullyConnected final : public FullyConnectedKernel {
+using dnnl::memory;
+using kernels::BoundPrimitive;
+using kernels::DnnlDevice;
+constexpr memory::data_type kF32 = memory::data_type::f32;
+
+dnnl::primitive_attr make_attr(Activation activation) {
+  dnnl::post_ops ops;
+  if (activation == Activation::kRelu)
+    ops.append_eltwise(1.0f, dnnl::algorithm::eltwise_relu, 0.0f, 0.0f);
+  if (activation == Activation::kRelu6)
+    ops.append_eltwise(1.0f, dnnl::algorithm::eltwise_clip, 0.0f, 6.0f);
+  dnnl::primitive_attr attr;
+  attr.set_post_ops(ops);
+  attr.set_scratchpad_mode(dnnl::scratchpad_mode::user);
+  return attr;
+}
+
+dnnl::inner_product_forward::primitive_desc describe_inner_product(
+    const DnnlDevice& device, const FullyConnectedShape& s, bool with_bias, Activation activation) {
+  const memory::desc src({s.batch, s.in_features}, kF32, memory::format_tag::nc);
+  const memory::desc weights({s.out_features, s.in_features}, kF32, memory::format_tag::any);
+  const memory::desc bias =
+      with_bias ? memory::desc({s.out_features}, kF32, memory::format_tag::x) : memory::desc();
+  const memory::desc dst({s.batch, s.out_features}, kF32, memory::format_tag::nc);
+  const dnnl::inner_product_forward::desc desc(dnnl::prop_kind::forward_inference, src, weights,
+                                               bias, dst);
+  return {desc, make_attr(activation), device.engine};
+}
+
+// A fully connected layer as oneDNN's inner product; the weights are
+// repacked once from TFLite's [out][in].
+class DnnlFullyConnected final : public FullyConnectedKernel {
  public:
-  PlainFullyConnected(const FullyConnectedShape& s, const float* weights, const float* bias,
-                      Activation activation)
-      : s_(s),
-        activation_(activation),
-        weights_(weights, weights + size_t(s.out_features) * s.in_features),
-        bias_(bias ? std::vector<float>(bias, bias + s.out_features)
-                   : std::vector<float>(s.out_features, 0.0f)) {}
+  DnnlFullyConnected(const FullyConnectedShape& s, const float* weights, const float* bias,
+                     Activation activation)
+      : pd_(describe_inner_product(device_, s, bias != nullptr, activation)),
+        primitive_(device_, dnnl::inner_product_forward(pd_), pd_.scratchpad_desc()) {
+    const memory::desc tflite({s.out_features, s.in_features}, kF32, memory::format_tag::oi);
+    memory user_weights(tflite, device_.engine, const_cast<float*>(weights));
+    memory packed(pd_.weights_desc(), device_.engine);
+    dnnl::reorder(user_weights, packed).execute(device_.stream, user_weights, packed);
+    device_.stream.wait();
+    primitive_.bind(DNNL_ARG_WEIGHTS, packed);
+    if (bias) {
+      memory copy(pd_.bias_desc(), device_.engine);
+      std::memcpy(copy.get_data_handle(), bias, pd_.bias_desc().get_size());
+      primitive_.bind(DNNL_ARG_BIAS, copy);
+    }
+    src_ = primitive_.bind(DNNL_ARG_SRC, memory(pd_.src_desc(), device_.engine, nullptr));
+    dst_ = primitive_.bind(DNNL_ARG_DST, memory(pd_.dst_desc(), device_.engine, nullptr));
+  }
 
   void run(const float* input, float* output) override {
-    for (int b = 0; b < s_.batch; ++b)
-      for (int o = 0; o < s_.out_features; ++o) {
-        const float* in = input + size_t(b) * s_.in_features;
-        const float* w = weights_.data() + size_t(o) * s_.in_features;
-        float acc = bias_[o];
-        for (int i = 0; i < s_.in_features; ++i) acc += in[i] * w[i];
-        if (activation_ != Activation::kNone) acc = std::max(acc, 0.0f);
-        if (activation_ == Activation::kRelu6) acc = std::min(acc, 6.0f);
-        output[size_t(b) * s_.out_features + o] = acc;
-      }
+    primitive_.set_handle(src_, input);
+    primitive_.set_handle(dst_, output);
+    primitive_.execute();
   }
 
  private:
-  FullyConnectedShape s_;
-  Activation activation_;
-  std::vector<float> weights_, bias_;
+  DnnlDevice device_;
+  dnnl::inner_product_forward::primitive_desc pd_;
+  BoundPrimitive primitive_;
+  int src_ = -1, dst_ = -1;
 };
 
 }  // namespace
@@ -44,7 +80,13 @@ std::unique_ptr<FullyConnectedKernel> FullyConnectedKernel::create(const FullyCo
                                                                    Activation activation,
                                                                    std::string& error) {
   if (!kernels::check_fully_connected(shape, weights, activation, error)) return nullptr;
-  return std::make_unique<PlainFullyConnected>(shape, weights, bias, activation);
+  kernels::use_one_thread();  // before planning: oneDNN splits work by the team size
+  try {
+    return std::make_unique<DnnlFullyConnected>(shape, weights, bias, activation);
+  } catch (const dnnl::error& e) {
+    error = "fully connected: " + kernels::describe_dnnl_error(e);
+    return nullptr;
+  }
 }
 
 }  // namespace runtime

@@ -271,6 +271,42 @@ TEST(Conv2D, OwnsItsParametersAndReadsEachRunsInput) {
   }
 }
 
+// A caller may add the residual in place: the residual array is the output
+// array. Model-sized channel counts make the library split the reduction over
+// input channels, which is where an in-place sum could lose the residual.
+TEST(Conv2D, ResidualMayBeTheOutputItself) {
+  uint32_t seed = 300;
+  for (const Geometry& g : {Geometry().k(3).channels(5, 5), Geometry().k(5).dw(17).s(1),
+                            Geometry().k(1).size(7, 7).channels(1152, 192),
+                            Geometry().k(1).size(9, 5).channels(256, 256)})
+    for (const Post& p : {Post{true, true, Activation::kNone, false},
+                          Post{false, true, Activation::kRelu6, true}}) {
+      SCOPED_TRACE(describe(g) + ", " + describe(p));
+      const Conv2DShape s = g.shape();
+      Data d(s, seed++);
+      Conv2DPostOps post;
+      post.add_residual = true;
+      post.activation = p.activation;
+      post.prelu_alpha = p.prelu ? d.alpha.data() : nullptr;
+      std::string error;
+      auto kernel = Conv2DKernel::create(s, d.weights.data(), p.bias ? d.bias.data() : nullptr,
+                                         post, error);
+      ASSERT_NE(kernel, nullptr) << error;
+      const Expected e = reference_conv2d(s, d.input.data(), d.weights.data(),
+                                          p.bias ? d.bias.data() : nullptr, d.residual.data(),
+                                          p.activation, post.prelu_alpha);
+      // Twice, so that the in-place form and the separate form follow each other.
+      for (int round = 0; round < 2; ++round) {
+        std::vector<float> out = d.residual;
+        kernel->run(d.input.data(), out.data(), out.data());
+        EXPECT_EQ(count_mismatches(e, out), 0) << "in place, round " << round;
+        std::vector<float> separate(out.size());
+        kernel->run(d.input.data(), separate.data(), d.residual.data());
+        EXPECT_EQ(count_mismatches(e, separate), 0) << "separate, round " << round;
+      }
+    }
+}
+
 TEST(Conv2D, RejectsInconsistentShapesWithAMessage) {
   const std::vector<float> weights(10000, 1.0f);
   struct Bad {
