@@ -1,0 +1,44 @@
+#include "tools/bridge-host/datagram_json.h"
+
+#include "wire/json_quote.h"
+
+namespace {
+
+const char* type_name(uint16_t type) {
+  switch (type) {
+    case wire::kStatus: return "status";
+    case wire::kFace: return "face";
+    case wire::kHeartbeat: return "heartbeat";
+    case wire::kStop: return "stop";
+    case wire::kHands: return "hands";
+    case wire::kOptions: return "options";
+    default: return "unknown";
+  }
+}
+
+}  // namespace
+
+std::string datagram_json(const wire::Bytes& d) {
+  if (d.size() < wire::kHeaderSize || d[0] != 'A' || d[1] != 'S' || d[2] != 'W' || d[3] != 'C') {
+    return "{\"malformed\":true,\"bytes\":" + std::to_string(d.size()) + "}";
+  }
+  const uint16_t type = wire::get_u16(d.data() + 6);
+  const uint32_t length = wire::get_u32(d.data() + 40);
+  std::string out = "{\"type\":" + wire::json_quote(type_name(type));
+  out += ",\"sequence\":" + std::to_string(wire::get_u64(d.data() + 24));
+  out += ",\"value\":" + std::to_string(wire::get_u64(d.data() + 32));
+  out += ",\"payload_length\":" + std::to_string(length);
+  if (length != d.size() - wire::kHeaderSize) {
+    out += ",\"malformed\":true}";
+    return out;
+  }
+  if (type == wire::kStatus) {
+    // The bridge writes its status as a JSON object; embed it as it is, and
+    // anything that is not even shaped like one as a quoted string.
+    const std::string doc(d.begin() + wire::kHeaderSize, d.end());
+    const bool object = doc.size() >= 2 && doc.front() == '{' && doc.back() == '}';
+    out += ",\"status\":" + (object ? doc : wire::json_quote(doc));
+  }
+  out += "}";
+  return out;
+}

@@ -1,0 +1,160 @@
+// bridge-host: a reference host for the bridge. Starts the bridge as a child
+// with a fresh token and its own loopback port, keeps it alive with a
+// heartbeat every second, forwards option changes typed on standard input,
+// and prints every datagram it receives as one JSON line.
+//
+//   bridge-host [--bridge PATH] [--seconds N] [bridge options...]
+//
+// Bridge options forwarded: --frames DIR, --device PATH, --models DIR,
+// --fov DEG, --width N, --height N, --face, --hands, --hands-lite.
+// Standard input: "options N" (0-7), "heartbeat", "stop". Ctrl-C or the end
+// of input (without --seconds) sends a stop and waits for the bridge.
+#include <poll.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "tools/bridge-host/datagram_json.h"
+#include "tools/bridge-host/host_session.h"
+
+namespace {
+
+volatile std::sig_atomic_t interrupted = 0;
+void on_interrupt(int) { interrupted = 1; }
+
+struct Options {
+  std::string bridge = BRIDGE_EXECUTABLE;
+  double seconds = 0;  // 0: until Ctrl-C or end of input
+  std::vector<std::string> bridge_args;
+};
+
+int usage(const std::string& why) {
+  std::fprintf(stderr,
+               "bridge-host: %s\nusage: bridge-host [--bridge PATH] [--seconds N] [--frames DIR] "
+               "[--device PATH] [--models DIR] [--fov DEG] [--width N] [--height N] [--face] "
+               "[--hands] [--hands-lite]\n",
+               why.c_str());
+  return 2;
+}
+
+bool parse(int argc, char** argv, Options& o, std::string& error) {
+  const std::set<std::string> flags = {"--face", "--hands", "--hands-lite"};
+  const std::set<std::string> values = {"--frames", "--device", "--models", "--fov", "--width",
+                                        "--height"};
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (flags.count(a)) {
+      o.bridge_args.push_back(a);
+    } else if (i + 1 >= argc) {
+      error = "missing value or unknown option: " + a;
+      return false;
+    } else if (a == "--bridge") {
+      o.bridge = argv[++i];
+    } else if (a == "--seconds") {
+      o.seconds = std::atof(argv[++i]);
+    } else if (values.count(a)) {
+      o.bridge_args.push_back(a);
+      o.bridge_args.push_back(argv[++i]);
+    } else {
+      error = "unknown option: " + a;
+      return false;
+    }
+  }
+  return true;
+}
+
+// Applies one line typed by the user; false for the end of the session.
+bool apply_line(HostSession& host, const std::string& line) {
+  if (line == "stop") return false;
+  if (line == "heartbeat") {
+    send_control(host, wire::kHeartbeat, 0);
+  } else if (line.rfind("options ", 0) == 0) {
+    send_control(host, wire::kOptions, std::strtoull(line.c_str() + 8, nullptr, 10));
+  } else if (!line.empty()) {
+    std::fprintf(stderr, "bridge-host: type \"options N\" (0-7), \"heartbeat\" or \"stop\"\n");
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  std::string error;
+  if (!parse(argc, argv, options, error)) return usage(error);
+  std::signal(SIGINT, on_interrupt);
+  std::signal(SIGTERM, on_interrupt);
+  std::signal(SIGPIPE, SIG_IGN);
+
+  HostSession host;
+  if (!open_host(host, error) || !start_bridge(host, options.bridge, options.bridge_args, error)) {
+    std::fprintf(stderr, "bridge-host: %s\n", error.c_str());
+    return 1;
+  }
+
+  using Clock = std::chrono::steady_clock;
+  const auto start = Clock::now();
+  auto next_heartbeat = start;
+  bool input_open = true;
+  bool session_on = true;
+  std::string pending;
+  int status = -1;
+  while (session_on && !interrupted) {
+    if (options.seconds > 0 &&
+        Clock::now() - start >= std::chrono::duration<double>(options.seconds)) {
+      break;
+    }
+    if (Clock::now() >= next_heartbeat) {
+      send_control(host, wire::kHeartbeat, 0);
+      next_heartbeat += std::chrono::seconds(1);
+    }
+    pollfd fds[2] = {{host.socket, POLLIN, 0}, {input_open ? 0 : -1, POLLIN, 0}};
+    if (poll(fds, 2, 50) > 0) {
+      if (fds[0].revents & POLLIN) {
+        if (auto d = receive_datagram(host, 0)) std::printf("%s\n", datagram_json(*d).c_str());
+        std::fflush(stdout);
+      }
+      if (fds[1].revents & (POLLIN | POLLHUP)) {
+        char buf[256];
+        const ssize_t n = read(0, buf, sizeof buf);
+        if (n <= 0) {
+          input_open = false;
+          if (options.seconds <= 0) session_on = false;
+        } else {
+          pending.append(buf, static_cast<size_t>(n));
+          for (size_t nl; session_on && (nl = pending.find('\n')) != std::string::npos;) {
+            session_on = apply_line(host, pending.substr(0, nl));
+            pending.erase(0, nl + 1);
+          }
+        }
+      }
+    }
+    status = wait_bridge(host, 0);
+    if (status >= 0) {
+      std::fprintf(stderr, "bridge-host: the bridge ended by itself with status %d\n", status);
+      // Drain what it sent before it ended.
+      while (auto d = receive_datagram(host, 0)) std::printf("%s\n", datagram_json(*d).c_str());
+      close_host(host);
+      return status == 0 ? 0 : 1;
+    }
+  }
+
+  send_control(host, wire::kStop, 0);
+  status = wait_bridge(host, 5000);
+  while (auto d = receive_datagram(host, 0)) std::printf("%s\n", datagram_json(*d).c_str());
+  if (status < 0) {
+    std::fprintf(stderr, "bridge-host: the bridge did not stop within 5 s; killed\n");
+    close_host(host);
+    return 1;
+  }
+  std::fprintf(stderr, "bridge-host: the bridge exited with status %d\n", status);
+  close_host(host);
+  return status == 0 ? 0 : 1;
+}
