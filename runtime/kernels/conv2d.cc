@@ -2,8 +2,10 @@
 
 #include <cstring>
 #include <optional>
+#include <vector>
 
 #include "runtime/kernels/dnnl_primitive.h"
+#include "runtime/kernels/prelu_pass.h"
 #include "runtime/kernels/shape_check.h"
 
 namespace runtime {
@@ -51,7 +53,6 @@ dnnl::primitive_attr make_attr(const Conv2DShape& s, const Conv2DPostOps& post, 
     ops.append_eltwise(1.0f, dnnl::algorithm::eltwise_relu, 0.0f, 0.0f);
   if (post.activation == Activation::kRelu6)
     ops.append_eltwise(1.0f, dnnl::algorithm::eltwise_clip, 0.0f, 6.0f);
-  if (post.prelu_alpha) ops.append_prelu(1 << 1);  // one alpha per channel (dimension 1)
   dnnl::primitive_attr attr;
   attr.set_post_ops(ops);
   attr.set_scratchpad_mode(dnnl::scratchpad_mode::user);
@@ -103,20 +104,16 @@ BoundConv bind_conv(const DnnlDevice& device, const Conv2DShape& s, const float*
 
   conv.src = conv.primitive.bind(DNNL_ARG_SRC, memory(pd.src_desc(), device.engine, nullptr));
   conv.dst = conv.primitive.bind(DNNL_ARG_DST, memory(pd.dst_desc(), device.engine, nullptr));
-  // Post-op arguments are numbered by their position in the chain.
-  const int residual_index = 0;
-  const int prelu_index = (residual != Residual::kNone) + (post.activation != Activation::kNone);
+  // Post-op arguments are numbered by their position in the chain; the
+  // residual comes first.
   if (residual == Residual::kSeparate)
-    conv.residual = conv.primitive.bind(
-        DNNL_ARG_ATTR_MULTIPLE_POST_OP(residual_index) | DNNL_ARG_SRC_1,
-        memory(pd.dst_desc(), device.engine, nullptr));
-  if (post.prelu_alpha)
-    conv.primitive.bind(DNNL_ARG_ATTR_MULTIPLE_POST_OP(prelu_index) | DNNL_ARG_WEIGHTS,
-                        copy_into(device, nhwc(1, 1, 1, s.out_channels), post.prelu_alpha));
+    conv.residual = conv.primitive.bind(DNNL_ARG_ATTR_MULTIPLE_POST_OP(0) | DNNL_ARG_SRC_1,
+                                        memory(pd.dst_desc(), device.engine, nullptr));
   return conv;
 }
 
-// The convolution on oneDNN over the caller's NHWC tensors. With a residual
+// The convolution on oneDNN over the caller's NHWC tensors, PReLU as a pass
+// of our own after it (see prelu_pass.h). With a residual
 // it holds two forms: one adding a separate residual tensor, and one for a
 // caller that passes the output itself as the residual, where reading the
 // residual while the output is being written would be unsafe.
@@ -124,7 +121,12 @@ class DnnlConv2D final : public Conv2DKernel {
  public:
   DnnlConv2D(const Conv2DShape& s, const float* weights, const float* bias,
              const Conv2DPostOps& post)
-      : separate_(bind_conv(device_, s, weights, bias, post,
+      : pixels_(size_t(s.batch) * s.out_height * s.out_width),
+        channels_(s.out_channels),
+        alpha_(post.prelu_alpha ? std::vector<float>(post.prelu_alpha,
+                                                     post.prelu_alpha + s.out_channels)
+                                : std::vector<float>()),
+        separate_(bind_conv(device_, s, weights, bias, post,
                             post.add_residual ? Residual::kSeparate : Residual::kNone)) {
     if (post.add_residual)
       in_place_.emplace(bind_conv(device_, s, weights, bias, post, Residual::kInPlace));
@@ -136,10 +138,14 @@ class DnnlConv2D final : public Conv2DKernel {
     conv.primitive.set_handle(conv.dst, output);
     if (conv.residual >= 0) conv.primitive.set_handle(conv.residual, residual);
     conv.primitive.execute();
+    if (!alpha_.empty()) kernels::apply_prelu(output, pixels_, channels_, alpha_.data());
   }
 
  private:
   DnnlDevice device_;
+  size_t pixels_;
+  int channels_;
+  std::vector<float> alpha_;  // per output channel; empty without PReLU
   BoundConv separate_;
   std::optional<BoundConv> in_place_;
 };
