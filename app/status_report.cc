@@ -40,16 +40,28 @@ std::string build(const BridgeState& s, const std::string& state_name, const std
   return d;
 }
 
-// Cuts `text` by at least `excess` bytes at a UTF-8 character boundary and
-// marks the cut with an ellipsis. Each raw byte quotes to at least one byte,
-// so the document shrinks by at least `excess` minus the mark.
+// Bytes that `byte` takes inside a quoted JSON string.
+size_t quoted_size(unsigned char byte) {
+  return byte < 0x20 ? 6 : (byte == '"' || byte == '\\') ? 2 : 1;
+}
+
+// Shortens `text` so that its quoted form loses at least `excess` bytes,
+// keeping the longest prefix that allows, cut at a UTF-8 character boundary
+// and marked with an ellipsis.
 void shorten(std::string& text, size_t excess) {
   static const std::string kEllipsis = "\xE2\x80\xA6";
-  if (text.size() <= excess + kEllipsis.size()) {
+  size_t quoted = 0;
+  for (const char c : text) quoted += quoted_size(static_cast<unsigned char>(c));
+  if (quoted <= excess + kEllipsis.size()) {
     text.clear();
     return;
   }
-  size_t keep = text.size() - excess - kEllipsis.size();
+  const size_t budget = quoted - excess - kEllipsis.size();
+  size_t keep = 0;
+  for (size_t used = 0; keep < text.size(); ++keep) {
+    used += quoted_size(static_cast<unsigned char>(text[keep]));
+    if (used > budget) break;
+  }
   while (keep > 0 && (static_cast<unsigned char>(text[keep]) & 0xC0) == 0x80) --keep;
   text.resize(keep);
   text += kEllipsis;
