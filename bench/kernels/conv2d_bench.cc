@@ -22,9 +22,10 @@ struct ConvCase {
   bool depthwise = false;
   bool residual_prelu = false;  // the fused residual + PReLU block of the detectors
   Activation activation = Activation::kNone;
+  bool valid = false;  // VALID padding instead of SAME
 };
 
-// SAME padding, square inputs, as in the models.
+// Square inputs, as in the models.
 Conv2DShape shape_of(const ConvCase& c) {
   Conv2DShape s;
   s.in_height = s.in_width = c.size;
@@ -32,8 +33,10 @@ Conv2DShape shape_of(const ConvCase& c) {
   s.out_channels = c.out_channels;
   s.kernel_height = s.kernel_width = c.kernel;
   s.stride_height = s.stride_width = c.stride;
-  s.out_height = s.out_width = (c.size + c.stride - 1) / c.stride;
-  const int total = std::max((s.out_height - 1) * c.stride + c.kernel - c.size, 0);
+  s.out_height = s.out_width =
+      c.valid ? (c.size - c.kernel) / c.stride + 1 : (c.size + c.stride - 1) / c.stride;
+  const int total =
+      c.valid ? 0 : std::max((s.out_height - 1) * c.stride + c.kernel - c.size, 0);
   s.pad_top = s.pad_left = total / 2;
   s.pad_bottom = s.pad_right = total - total / 2;
   s.groups = c.depthwise ? c.in_channels : 1;
@@ -109,6 +112,7 @@ std::string name_of(const ConvCase& c) {
   if (c.stride != 1) name += "/s" + std::to_string(c.stride);
   if (c.residual_prelu) name += "/residual+prelu";
   if (c.activation == Activation::kRelu6) name += "/relu6";
+  if (c.valid) name += "/valid";
   return name;
 }
 
@@ -135,6 +139,9 @@ const std::vector<ConvCase>& cases() {
       {"hand_lmk", 56, 144, 24, 1, 1},
       {"hand_lmk", 14, 112, 672, 1, 1, false, false, Activation::kRelu6},
       {"hand_lmk", 7, 1152, 192, 1, 1},
+      // The small end of the face landmarks, where the cost of a call shows.
+      {"face_lmk", 4, 64, 128, 1, 1},
+      {"face_lmk", 2, 128, 64, 1, 1},
       // Full spatial convolutions: the first layer of each model, and the 2x2
       // stride-2 downsampling of the face landmarks.
       {"hand_det", 192, 3, 32, 5, 2},
@@ -143,6 +150,7 @@ const std::vector<ConvCase>& cases() {
       {"face_lmk", 256, 3, 16, 3, 2},
       {"face_lmk", 128, 16, 16, 2, 2},
       {"face_lmk", 32, 64, 64, 2, 2},
+      {"face_lmk", 2, 128, 1434, 2, 1, false, false, Activation::kNone, true},
       // Depthwise.
       dw("hand_det", 96, 32, 5, 1),
       dw("hand_det", 96, 32, 5, 2),
@@ -154,6 +162,8 @@ const std::vector<ConvCase>& cases() {
       dw("face_det", 16, 64, 3, 1),
       dw("face_lmk", 128, 8, 3, 1),
       dw("face_lmk", 64, 16, 3, 1),
+      dw("face_lmk", 4, 64, 3, 1),
+      dw("face_lmk", 2, 64, 3, 1),
       dw("hand_lmk", 112, 24, 3, 1, Activation::kRelu6),
       dw("hand_lmk", 112, 64, 3, 2, Activation::kRelu6),
       dw("hand_lmk", 56, 144, 3, 1, Activation::kRelu6),
