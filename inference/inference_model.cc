@@ -1,0 +1,109 @@
+#include "inference/inference_model.h"
+
+#include <algorithm>
+
+InferenceModel::~InferenceModel() {
+  // Buffers before the arrays they wrap and the compiled model; the compiled
+  // model before the model and the environment it was made from.
+  for (LiteRtTensorBuffer b : input_buffers)
+    if (b) LiteRtDestroyTensorBuffer(b);
+  for (LiteRtTensorBuffer b : output_buffers)
+    if (b) LiteRtDestroyTensorBuffer(b);
+  if (compiled) LiteRtDestroyCompiledModel(compiled);
+  if (model) LiteRtDestroyModel(model);
+  if (environment) LiteRtDestroyEnvironment(environment);
+  input_buffers.clear();
+  output_buffers.clear();
+  outputs.clear();
+  inputs.clear();
+}
+
+bool InferenceModel::tensor_buffer(LiteRtTensor tensor, FloatArray& data, LiteRtTensorBuffer* buffer,
+                                   bool* fixed) {
+  LiteRtRankedTensorType type{};
+  if (LiteRtGetRankedTensorType(tensor, &type) != kLiteRtStatusOk) return false;
+  if (type.element_type != kLiteRtElementTypeFloat32) return false;
+  // A rank beyond the layout's capacity cannot be described to the runtime.
+  if (type.layout.rank > LITERT_TENSOR_MAX_RANK) return false;
+  size_t count = 1;
+  for (uint32_t i = 0; i < type.layout.rank; ++i) {
+    if (type.layout.dimensions[i] < 1) {
+      type.layout.dimensions[i] = 1;
+      if (fixed) *fixed = true;
+    }
+    count *= static_cast<size_t>(type.layout.dimensions[i]);
+  }
+  // assign reuses the storage when its capacity suffices.
+  data.assign(count, 0.0f);
+  return LiteRtCreateTensorBufferFromHostMemory(&type, data.data(), count * sizeof(float), nullptr, buffer) ==
+         kLiteRtStatusOk;
+}
+
+bool InferenceModel::load(const std::string& path, std::string& error) {
+  if (LiteRtCreateEnvironment(0, nullptr, &environment) != kLiteRtStatusOk) {
+    error = "LiteRT environment failed.";
+    return false;
+  }
+  if (LiteRtCreateModelFromFile(environment, path.c_str(), &model) != kLiteRtStatusOk) {
+    error = "Cannot load model " + path + ".";
+    return false;
+  }
+  LiteRtOptions options = nullptr;
+  if (LiteRtCreateOptions(&options) != kLiteRtStatusOk) {
+    error = "LiteRT options failed.";
+    return false;
+  }
+  LiteRtSetOptionsHardwareAccelerators(options, kLiteRtHwAcceleratorCpu);
+  const LiteRtStatus compiled_status = LiteRtCreateCompiledModel(environment, model, options, &compiled);
+  LiteRtDestroyOptions(options);
+  if (compiled_status != kLiteRtStatusOk) {
+    error = "Cannot compile model " + path + ".";
+    return false;
+  }
+  LiteRtSignature signature = nullptr;
+  LiteRtParamIndex num_inputs = 0, num_outputs = 0;
+  if (LiteRtGetModelSignature(model, 0, &signature) != kLiteRtStatusOk ||
+      LiteRtGetNumSignatureInputs(signature, &num_inputs) != kLiteRtStatusOk ||
+      LiteRtGetNumSignatureOutputs(signature, &num_outputs) != kLiteRtStatusOk) {
+    error = "Model has no usable signature: " + path + ".";
+    return false;
+  }
+  inputs.resize(num_inputs);
+  outputs.resize(num_outputs);
+  input_buffers.assign(num_inputs, nullptr);
+  output_buffers.assign(num_outputs, nullptr);
+  for (LiteRtParamIndex k = 0; k < num_inputs; ++k) {
+    LiteRtTensor tensor = nullptr;
+    bool fixed = false;
+    LiteRtRankedTensorType type{};
+    if (LiteRtGetSignatureInputTensorByIndex(signature, k, &tensor) != kLiteRtStatusOk ||
+        !tensor_buffer(tensor, inputs[k], &input_buffers[k], &fixed) ||
+        LiteRtGetRankedTensorType(tensor, &type) != kLiteRtStatusOk) {
+      error = "Unsupported model input in " + path + ".";
+      return false;
+    }
+    if (fixed) {
+      int dims[LITERT_TENSOR_MAX_RANK];
+      const uint32_t rank = std::min<uint32_t>(type.layout.rank, LITERT_TENSOR_MAX_RANK);
+      for (uint32_t i = 0; i < rank; ++i) dims[i] = std::max(type.layout.dimensions[i], 1);
+      if (LiteRtCompiledModelResizeInputTensor(compiled, 0, k, dims, rank) != kLiteRtStatusOk) {
+        error = "Cannot fix the batch size of " + path + ".";
+        return false;
+      }
+    }
+  }
+  for (LiteRtParamIndex k = 0; k < num_outputs; ++k) {
+    LiteRtTensor tensor = nullptr;
+    if (LiteRtGetSignatureOutputTensorByIndex(signature, k, &tensor) != kLiteRtStatusOk ||
+        !tensor_buffer(tensor, outputs[k], &output_buffers[k], nullptr)) {
+      error = "Unsupported model output in " + path + ".";
+      return false;
+    }
+  }
+  return true;
+}
+
+bool InferenceModel::run() {
+  return LiteRtRunCompiledModel(compiled, 0, input_buffers.size(), input_buffers.data(), output_buffers.size(),
+                                output_buffers.data()) == kLiteRtStatusOk;
+}

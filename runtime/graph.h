@@ -1,0 +1,83 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "runtime/model.h"
+#include "runtime/ops/op.h"
+
+namespace runtime {
+
+// Storage whose start is aligned for vector kernels; sized once, never grown.
+class AlignedFloats {
+ public:
+  AlignedFloats() = default;
+  explicit AlignedFloats(size_t count);
+  AlignedFloats(AlignedFloats&& o) noexcept : data_(o.data_), size_(o.size_) { o.data_ = nullptr; o.size_ = 0; }
+  AlignedFloats& operator=(AlignedFloats&& o) noexcept;
+  AlignedFloats(const AlignedFloats&) = delete;
+  AlignedFloats& operator=(const AlignedFloats&) = delete;
+  ~AlignedFloats();
+  float* data() { return data_; }
+  const float* data() const { return data_; }
+  size_t size() const { return size_; }
+
+ private:
+  float* data_ = nullptr;
+  size_t size_ = 0;
+};
+
+struct Step {
+  std::unique_ptr<Kernel> kernel;
+  int32_t code = 0;
+  std::vector<int> reads, writes;
+};
+
+// One compilation of a model's main subgraph for given input shapes: the
+// kernels in execution order, the arena and the constants they read.
+class Graph {
+ public:
+  // `input_shapes` gives the shape of each signature input. Null with `error`
+  // set when an operator, option, type or shape is not supported.
+  static std::unique_ptr<Graph> compile(const Model& model, const std::vector<Shape>& input_shapes,
+                                        std::string& error);
+
+  const Shape& input_shape(size_t k) const { return shapes_[inputs_[k]]; }
+  const Shape& output_shape(size_t k) const { return shapes_[outputs_[k]]; }
+  size_t num_inputs() const { return inputs_.size(); }
+  size_t num_outputs() const { return outputs_.size(); }
+  size_t arena_bytes() const { return arena_.size() * sizeof(float); }
+  size_t num_steps() const { return steps_.size(); }
+
+  // Runs every step. inputs[k] and outputs[k] hold exactly as many floats as
+  // the matching signature tensor (checked by the caller). No allocation.
+  void run(float* const* inputs, float* const* outputs);
+
+  struct ProfileEntry {
+    int32_t code = 0;
+    uint64_t nanoseconds = 0;
+    uint64_t steps = 0;
+  };
+  void set_profiling(bool enabled);
+  const std::vector<ProfileEntry>& profile() const { return profile_; }
+
+ private:
+  friend struct CompileState;
+  std::vector<Shape> shapes_;
+  std::vector<float*> data_;
+  std::vector<Step> steps_;
+  std::vector<int> inputs_, outputs_;
+  // Per output slot: bound to the caller's buffer, or copied from the tensor
+  // after the steps (constants, pass-through inputs, repeated outputs).
+  std::vector<bool> output_bound_;
+  AlignedFloats arena_;
+  std::vector<AlignedFloats> constants_;
+  bool profiling_ = false;
+  std::vector<ProfileEntry> profile_;
+  std::vector<int> profile_slot_;  // per step, its entry in profile_
+};
+
+}  // namespace runtime

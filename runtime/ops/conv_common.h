@@ -1,0 +1,25 @@
+#pragma once
+
+#include "runtime/ops/op.h"
+
+namespace runtime {
+
+struct ConvParams {
+  fb::Padding padding = fb::Padding_SAME;
+  int stride_h = 1, stride_w = 1;
+  int dilation_h = 1, dilation_w = 1;
+  fb::ActivationFunctionType activation = fb::ActivationFunctionType_NONE;
+  bool depthwise = false;
+};
+
+// Output size and leading padding of one spatial dimension, as the file
+// format defines SAME and VALID. False when the output would be empty.
+bool conv_output_size(fb::Padding padding, int in, int kernel, int stride, int dilation, int& out,
+                      int& pad_before, int& pad_after);
+
+// The shared path of CONV_2D and DEPTHWISE_CONV_2D: checks shapes, applies a
+// folded PAD, folds a following residual ADD, RELU/RELU6 and PRELU into the
+// kernel's post-ops where the graph allows, and adds the step.
+bool prepare_convolution(OpContext& ctx, const ConvParams& params);
+
+}  // namespace runtime

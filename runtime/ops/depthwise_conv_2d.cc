@@ -1,0 +1,24 @@
+#include "runtime/ops/conv_common.h"
+#include "runtime/ops/registry.h"
+
+namespace runtime {
+
+bool prepare_depthwise_conv_2d(OpContext& ctx) {
+  bool ok;
+  const auto* o = ctx.options<fb::DepthwiseConv2DOptions>(fb::BuiltinOptions_DepthwiseConv2DOptions, ok);
+  if (!ok) return false;
+  if (!o) return ctx.fail("options missing");
+  // The filter's shape decides the multiplier; a stated one must agree.
+  if (o->depth_multiplier() > 1) return ctx.fail("only a depth multiplier of 1 is supported");
+  ConvParams p;
+  p.depthwise = true;
+  p.padding = o->padding();
+  p.stride_h = o->stride_h();
+  p.stride_w = o->stride_w();
+  p.dilation_h = o->dilation_h_factor();
+  p.dilation_w = o->dilation_w_factor();
+  p.activation = o->fused_activation_function();
+  return prepare_convolution(ctx, p);
+}
+
+}  // namespace runtime

@@ -1,0 +1,83 @@
+#include <algorithm>
+#include <limits>
+
+#include "runtime/ops/conv_common.h"
+#include "runtime/ops/registry.h"
+
+namespace runtime {
+
+namespace {
+
+struct PoolGeometry {
+  int batch, in_h, in_w, channels, out_h, out_w;
+  int filter_h, filter_w, stride_h, stride_w, pad_top, pad_left;
+  float lo, hi;
+};
+
+// Padding never wins the maximum: only window positions inside the input count.
+class MaxPoolKernel final : public Kernel {
+ public:
+  MaxPoolKernel(int in, int out, const PoolGeometry& g) : in_(in), out_(out), g_(g) {}
+  void run(TensorData data) override {
+    const float* in = data[in_];
+    float* out = data[out_];
+    const int c = g_.channels;
+    for (int b = 0; b < g_.batch; ++b) {
+      const float* image = in + static_cast<int64_t>(b) * g_.in_h * g_.in_w * c;
+      for (int oy = 0; oy < g_.out_h; ++oy) {
+        const int y0 = std::max(oy * g_.stride_h - g_.pad_top, 0);
+        const int y1 = std::min(oy * g_.stride_h - g_.pad_top + g_.filter_h, g_.in_h);
+        for (int ox = 0; ox < g_.out_w; ++ox, out += c) {
+          const int x0 = std::max(ox * g_.stride_w - g_.pad_left, 0);
+          const int x1 = std::min(ox * g_.stride_w - g_.pad_left + g_.filter_w, g_.in_w);
+          std::fill(out, out + c, -std::numeric_limits<float>::infinity());
+          for (int y = y0; y < y1; ++y)
+            for (int x = x0; x < x1; ++x) {
+              const float* px = image + (static_cast<int64_t>(y) * g_.in_w + x) * c;
+              for (int k = 0; k < c; ++k) out[k] = std::max(out[k], px[k]);
+            }
+          for (int k = 0; k < c; ++k) out[k] = std::min(std::max(out[k], g_.lo), g_.hi);
+        }
+      }
+    }
+  }
+
+ private:
+  int in_, out_;
+  PoolGeometry g_;
+};
+
+}  // namespace
+
+bool prepare_max_pool_2d(OpContext& ctx) {
+  if (!ctx.expect_counts(1, 1, 1) || !ctx.float_input(0) || !ctx.float_output(0)) return false;
+  bool ok;
+  const auto* o = ctx.options<fb::Pool2DOptions>(fb::BuiltinOptions_Pool2DOptions, ok);
+  if (!ok) return false;
+  if (!o) return ctx.fail("options missing");
+  const Shape& x = ctx.shape(ctx.input(0));
+  if (x.rank != 4) return ctx.fail("input is not 4-D");
+  PoolGeometry g{};
+  g.batch = x.dims[0];
+  g.in_h = x.dims[1];
+  g.in_w = x.dims[2];
+  g.channels = x.dims[3];
+  g.filter_h = o->filter_height();
+  g.filter_w = o->filter_width();
+  g.stride_h = o->stride_h();
+  g.stride_w = o->stride_w();
+  if (g.filter_h < 1 || g.filter_w < 1 || g.stride_h < 1 || g.stride_w < 1 || g.filter_h > 4096 ||
+      g.filter_w > 4096 || g.stride_h > 4096 || g.stride_w > 4096)
+    return ctx.fail("bad filter or stride");
+  if (o->padding() != fb::Padding_SAME && o->padding() != fb::Padding_VALID) return ctx.fail("bad padding");
+  if (!activation_range(o->fused_activation_function(), g.lo, g.hi)) return ctx.fail("fused activation not supported");
+  int after;
+  if (!conv_output_size(o->padding(), g.in_h, g.filter_h, g.stride_h, 1, g.out_h, g.pad_top, after) ||
+      !conv_output_size(o->padding(), g.in_w, g.filter_w, g.stride_w, 1, g.out_w, g.pad_left, after))
+    return ctx.fail("output would be empty");
+  ctx.set_shape(ctx.output(0), Shape::of({g.batch, g.out_h, g.out_w, g.channels}));
+  ctx.add_step(std::make_unique<MaxPoolKernel>(ctx.input(0), ctx.output(0), g), {ctx.input(0)}, {ctx.output(0)});
+  return true;
+}
+
+}  // namespace runtime

@@ -1,0 +1,91 @@
+#include "runtime/ops/reduce.h"
+
+#include "runtime/ops/strided.h"
+
+namespace runtime {
+
+namespace {
+
+// For every output element (an odometer over the kept dimensions), a sum in
+// double over the reduced dimensions; the order of additions is fixed.
+class ReduceKernel final : public Kernel {
+ public:
+  ReduceKernel(int in, int out, const StridedView& kept, const StridedView& reduced, bool mean)
+      : in_(in), out_(out), kept_(kept), reduced_(reduced),
+        scale_(mean ? 1.0 / static_cast<double>(std::max<int64_t>(reduced.elements(), 1)) : 1.0) {}
+
+  void run(TensorData data) override {
+    const float* in = data[in_];
+    float* out = data[out_];
+    const int64_t n_out = kept_.elements(), n_red = reduced_.elements();
+    int64_t index[kMaxRank] = {};
+    int64_t base = 0;
+    for (int64_t o = 0; o < n_out; ++o) {
+      out[o] = static_cast<float>(sum(in + base, n_red) * scale_);
+      for (int d = kept_.rank - 1; d >= 0; --d) {
+        base += kept_.stride[d];
+        if (++index[d] < kept_.dims[d]) break;
+        base -= kept_.stride[d] * kept_.dims[d];
+        index[d] = 0;
+      }
+    }
+  }
+
+ private:
+  double sum(const float* in, int64_t count) const {
+    int64_t index[kMaxRank] = {};
+    int64_t offset = 0;
+    double total = 0;
+    for (int64_t i = 0; i < count; ++i) {
+      total += in[offset];
+      for (int d = reduced_.rank - 1; d >= 0; --d) {
+        offset += reduced_.stride[d];
+        if (++index[d] < reduced_.dims[d]) break;
+        offset -= reduced_.stride[d] * reduced_.dims[d];
+        index[d] = 0;
+      }
+    }
+    return total;
+  }
+
+  int in_, out_;
+  StridedView kept_, reduced_;
+  double scale_;
+};
+
+}  // namespace
+
+bool prepare_reduce(OpContext& ctx, bool mean) {
+  if (!ctx.expect_counts(2, 2, 1) || !ctx.float_input(0) || !ctx.float_output(0)) return false;
+  bool ok;
+  const auto* o = ctx.options<fb::ReducerOptions>(fb::BuiltinOptions_ReducerOptions, ok);
+  if (!ok) return false;
+  const bool keep_dims = o && o->keep_dims();
+  std::vector<int32_t> axes;
+  if (!ctx.constant_ints(ctx.input(1), axes)) return false;
+  const Shape& x = ctx.shape(ctx.input(0));
+  bool reduce[kMaxRank] = {};
+  for (int32_t a : axes) {
+    if (a < 0) a += x.rank;
+    if (a < 0 || a >= x.rank) return ctx.fail("axis out of range");
+    reduce[a] = true;  // a repeated axis counts once
+  }
+  int64_t strides[kMaxRank];
+  contiguous_strides(x, strides);
+  StridedView kept, reduced;
+  Shape out_shape;
+  for (int d = 0; d < x.rank; ++d) {
+    StridedView& v = reduce[d] ? reduced : kept;
+    v.dims[v.rank] = x.dims[d];
+    v.stride[v.rank] = strides[d];
+    ++v.rank;
+    if (!reduce[d]) out_shape.dims[out_shape.rank++] = x.dims[d];
+    else if (keep_dims) out_shape.dims[out_shape.rank++] = 1;
+  }
+  ctx.set_shape(ctx.output(0), out_shape);
+  ctx.add_step(std::make_unique<ReduceKernel>(ctx.input(0), ctx.output(0), kept, reduced, mean), {ctx.input(0)},
+               {ctx.output(0)});
+  return true;
+}
+
+}  // namespace runtime
