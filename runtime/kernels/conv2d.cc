@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "runtime/kernels/dnnl_primitive.h"
-#include "runtime/kernels/prelu_pass.h"
+#include "runtime/kernels/output_pass.h"
 #include "runtime/kernels/shape_check.h"
 
 namespace runtime {
@@ -39,6 +39,16 @@ memory::desc packed_weights_any(const Conv2DShape& s) {
   return memory::desc(dims, kF32, memory::format_tag::any);
 }
 
+// The activation oneDNN applies; the output pass applies it instead when NaN
+// must survive it.
+Activation fused_activation(const Conv2DPostOps& post) {
+  return post.keep_nan ? Activation::kNone : post.activation;
+}
+
+Activation pass_activation(const Conv2DPostOps& post) {
+  return post.keep_nan ? post.activation : Activation::kNone;
+}
+
 // How the residual reaches the primitive: as a second input added after the
 // bias, or already sitting in the output when the caller adds in place.
 enum class Residual { kNone, kSeparate, kInPlace };
@@ -49,9 +59,9 @@ dnnl::primitive_attr make_attr(const Conv2DShape& s, const Conv2DPostOps& post, 
     ops.append_binary(dnnl::algorithm::binary_add,
                       nhwc(s.batch, s.out_height, s.out_width, s.out_channels));
   if (residual == Residual::kInPlace) ops.append_sum(1.0f);
-  if (post.activation == Activation::kRelu)
+  if (fused_activation(post) == Activation::kRelu)
     ops.append_eltwise(1.0f, dnnl::algorithm::eltwise_relu, 0.0f, 0.0f);
-  if (post.activation == Activation::kRelu6)
+  if (fused_activation(post) == Activation::kRelu6)
     ops.append_eltwise(1.0f, dnnl::algorithm::eltwise_clip, 0.0f, 6.0f);
   dnnl::primitive_attr attr;
   attr.set_post_ops(ops);
@@ -112,8 +122,9 @@ BoundConv bind_conv(const DnnlDevice& device, const Conv2DShape& s, const float*
   return conv;
 }
 
-// The convolution on oneDNN over the caller's NHWC tensors, PReLU as a pass
-// of our own after it (see prelu_pass.h). With a residual
+// The convolution on oneDNN over the caller's NHWC tensors, with PReLU and a
+// NaN-keeping activation in a pass of our own after it (see output_pass.h).
+// With a residual
 // it holds two forms: one adding a separate residual tensor, and one for a
 // caller that passes the output itself as the residual, where reading the
 // residual while the output is being written would be unsafe.
@@ -123,6 +134,7 @@ class DnnlConv2D final : public Conv2DKernel {
              const Conv2DPostOps& post)
       : pixels_(size_t(s.batch) * s.out_height * s.out_width),
         channels_(s.out_channels),
+        pass_activation_(pass_activation(post)),
         alpha_(post.prelu_alpha ? std::vector<float>(post.prelu_alpha,
                                                      post.prelu_alpha + s.out_channels)
                                 : std::vector<float>()),
@@ -138,13 +150,16 @@ class DnnlConv2D final : public Conv2DKernel {
     conv.primitive.set_handle(conv.dst, output);
     if (conv.residual >= 0) conv.primitive.set_handle(conv.residual, residual);
     conv.primitive.execute();
-    if (!alpha_.empty()) kernels::apply_prelu(output, pixels_, channels_, alpha_.data());
+    if (!alpha_.empty() || pass_activation_ != Activation::kNone)
+      kernels::apply_output_pass(output, pixels_, channels_, pass_activation_,
+                                 alpha_.empty() ? nullptr : alpha_.data());
   }
 
  private:
   DnnlDevice device_;
   size_t pixels_;
   int channels_;
+  Activation pass_activation_;
   std::vector<float> alpha_;  // per output channel; empty without PReLU
   BoundConv separate_;
   std::optional<BoundConv> in_place_;

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -80,20 +82,22 @@ struct Post {
   bool residual = false;
   Activation activation = Activation::kNone;
   bool prelu = false;
+  bool keep_nan = false;
 };
 
 std::string describe(const Post& p) {
   const char* act[] = {"none", "relu", "relu6"};
   return std::string(p.bias ? "bias" : "no bias") + (p.residual ? " residual" : "") + " act " +
-         act[static_cast<int>(p.activation)] + (p.prelu ? " prelu" : "");
+         act[static_cast<int>(p.activation)] + (p.prelu ? " prelu" : "") +
+         (p.keep_nan ? " keep_nan" : "");
 }
 
-std::vector<Post> every_post() {
+std::vector<Post> every_post(bool keep_nan = false) {
   std::vector<Post> all;
   for (bool bias : {false, true})
     for (bool residual : {false, true})
       for (Activation a : {Activation::kNone, Activation::kRelu, Activation::kRelu6})
-        for (bool prelu : {false, true}) all.push_back({bias, residual, a, prelu});
+        for (bool prelu : {false, true}) all.push_back({bias, residual, a, prelu, keep_nan});
   return all;
 }
 
@@ -129,6 +133,7 @@ void expect_matches_plain_loop(const Geometry& g, const Post& p, uint32_t seed) 
   post.add_residual = p.residual;
   post.activation = p.activation;
   post.prelu_alpha = p.prelu ? d.alpha.data() : nullptr;
+  post.keep_nan = p.keep_nan;
   std::string error;
   auto kernel =
       Conv2DKernel::create(s, d.weights.data(), p.bias ? d.bias.data() : nullptr, post, error);
@@ -146,10 +151,10 @@ void expect_matches_plain_loop(const Geometry& g, const Post& p, uint32_t seed) 
                     << e.value[first];
 }
 
-void expect_all_posts_match(const std::vector<Geometry>& geometries) {
-  uint32_t seed = 1;
+void expect_all_posts_match(const std::vector<Geometry>& geometries, bool keep_nan = false) {
+  uint32_t seed = keep_nan ? 500 : 1;
   for (const Geometry& g : geometries)
-    for (const Post& p : every_post()) expect_matches_plain_loop(g, p, seed++);
+    for (const Post& p : every_post(keep_nan)) expect_matches_plain_loop(g, p, seed++);
 }
 
 TEST(Conv2D, OrdinaryMatchesPlainLoopUnderEveryPostOp) {
@@ -195,6 +200,47 @@ TEST(Conv2D, DilationAndBatchMatchPlainLoop) {
   for (const Geometry& g : {dilated, dilated_dw, batched, batched_dw})
     for (const Post& p : {Post{}, Post{true, true, Activation::kRelu6, true}})
       expect_matches_plain_loop(g, p, seed++);
+}
+
+// The activation moves out of the library into a pass of its own; channel
+// counts below, at and past a multiple of eight cover its vector and tail.
+TEST(Conv2D, KeepNanMatchesPlainLoopUnderEveryPostOp) {
+  expect_all_posts_match({Geometry().k(3).channels(3, 5), Geometry().k(1).channels(8, 24),
+                          Geometry().k(3).dw(17).s(2)},
+                         true);
+}
+
+// With keep_nan, NaN survives RELU, RELU6 and PReLU, while infinities clamp
+// like any other value.
+TEST(Conv2D, KeepNanLetsNanThroughActivations) {
+  const Conv2DShape s = Geometry().size(1, 3).channels(9, 9).dw(9).k(1).shape();
+  const std::vector<float> ones(9, 1.0f), alpha(9, 0.5f);
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const float inf = std::numeric_limits<float>::infinity();
+  // Pixel 0: NaN, -inf, +inf, then ordinary values; the ninth channel is in
+  // the scalar tail.
+  std::vector<float> input(27, -2.0f);
+  input[0] = nan, input[1] = -inf, input[2] = inf, input[8] = nan;
+  for (Activation a : {Activation::kRelu, Activation::kRelu6})
+    for (bool prelu : {false, true}) {
+      SCOPED_TRACE(std::string(a == Activation::kRelu ? "relu" : "relu6") +
+                   (prelu ? " prelu" : ""));
+      Conv2DPostOps post;
+      post.activation = a;
+      post.prelu_alpha = prelu ? alpha.data() : nullptr;
+      post.keep_nan = true;
+      std::string error;
+      auto kernel = Conv2DKernel::create(s, ones.data(), nullptr, post, error);
+      ASSERT_NE(kernel, nullptr) << error;
+      std::vector<float> out(27);
+      kernel->run(input.data(), out.data(), nullptr);
+      EXPECT_TRUE(std::isnan(out[0]));
+      EXPECT_EQ(out[1], 0.0f);
+      EXPECT_EQ(out[2], a == Activation::kRelu ? inf : 6.0f);
+      EXPECT_EQ(out[3], 0.0f);
+      EXPECT_TRUE(std::isnan(out[8]));
+      EXPECT_EQ(out[26], 0.0f);
+    }
 }
 
 // Values small enough to check by hand: a 3x3 box filter of ones over a 2x3
