@@ -39,30 +39,18 @@ memory::desc packed_weights_any(const Conv2DShape& s) {
   return memory::desc(dims, kF32, memory::format_tag::any);
 }
 
-// The activation oneDNN applies; the output pass applies it instead when NaN
-// must survive it.
-Activation fused_activation(const Conv2DPostOps& post) {
-  return post.keep_nan ? Activation::kNone : post.activation;
-}
-
-Activation pass_activation(const Conv2DPostOps& post) {
-  return post.keep_nan ? post.activation : Activation::kNone;
-}
-
 // How the residual reaches the primitive: as a second input added after the
 // bias, or already sitting in the output when the caller adds in place.
 enum class Residual { kNone, kSeparate, kInPlace };
 
-dnnl::primitive_attr make_attr(const Conv2DShape& s, const Conv2DPostOps& post, Residual residual) {
+// Only the residual is fused: the activation and PReLU follow in the output
+// pass (see output_pass.h for why).
+dnnl::primitive_attr make_attr(const Conv2DShape& s, Residual residual) {
   dnnl::post_ops ops;
   if (residual == Residual::kSeparate)
     ops.append_binary(dnnl::algorithm::binary_add,
                       nhwc(s.batch, s.out_height, s.out_width, s.out_channels));
   if (residual == Residual::kInPlace) ops.append_sum(1.0f);
-  if (fused_activation(post) == Activation::kRelu)
-    ops.append_eltwise(1.0f, dnnl::algorithm::eltwise_relu, 0.0f, 0.0f);
-  if (fused_activation(post) == Activation::kRelu6)
-    ops.append_eltwise(1.0f, dnnl::algorithm::eltwise_clip, 0.0f, 6.0f);
   dnnl::primitive_attr attr;
   attr.set_post_ops(ops);
   attr.set_scratchpad_mode(dnnl::scratchpad_mode::user);
@@ -100,8 +88,8 @@ struct BoundConv {
 };
 
 BoundConv bind_conv(const DnnlDevice& device, const Conv2DShape& s, const float* weights,
-                    const float* bias, const Conv2DPostOps& post, Residual residual) {
-  const auto pd = describe_conv(device, s, bias != nullptr, make_attr(s, post, residual));
+                    const float* bias, Residual residual) {
+  const auto pd = describe_conv(device, s, bias != nullptr, make_attr(s, residual));
   BoundConv conv{BoundPrimitive(device, dnnl::convolution_forward(pd), pd.scratchpad_desc())};
 
   memory user_weights(tflite_weights(s), device.engine, const_cast<float*>(weights));
@@ -122,8 +110,8 @@ BoundConv bind_conv(const DnnlDevice& device, const Conv2DShape& s, const float*
   return conv;
 }
 
-// The convolution on oneDNN over the caller's NHWC tensors, with PReLU and a
-// NaN-keeping activation in a pass of our own after it (see output_pass.h).
+// The convolution on oneDNN over the caller's NHWC tensors, with the
+// activation and PReLU in a pass of our own after it (see output_pass.h).
 // With a residual
 // it holds two forms: one adding a separate residual tensor, and one for a
 // caller that passes the output itself as the residual, where reading the
@@ -134,14 +122,14 @@ class DnnlConv2D final : public Conv2DKernel {
              const Conv2DPostOps& post)
       : pixels_(size_t(s.batch) * s.out_height * s.out_width),
         channels_(s.out_channels),
-        pass_activation_(pass_activation(post)),
+        activation_(post.activation),
         alpha_(post.prelu_alpha ? std::vector<float>(post.prelu_alpha,
                                                      post.prelu_alpha + s.out_channels)
                                 : std::vector<float>()),
-        separate_(bind_conv(device_, s, weights, bias, post,
+        separate_(bind_conv(device_, s, weights, bias,
                             post.add_residual ? Residual::kSeparate : Residual::kNone)) {
     if (post.add_residual)
-      in_place_.emplace(bind_conv(device_, s, weights, bias, post, Residual::kInPlace));
+      in_place_.emplace(bind_conv(device_, s, weights, bias, Residual::kInPlace));
   }
 
   void run(const float* input, float* output, const float* residual) override {
@@ -150,8 +138,8 @@ class DnnlConv2D final : public Conv2DKernel {
     conv.primitive.set_handle(conv.dst, output);
     if (conv.residual >= 0) conv.primitive.set_handle(conv.residual, residual);
     conv.primitive.execute();
-    if (!alpha_.empty() || pass_activation_ != Activation::kNone)
-      kernels::apply_output_pass(output, pixels_, channels_, pass_activation_,
+    if (!alpha_.empty() || activation_ != Activation::kNone)
+      kernels::apply_output_pass(output, pixels_, channels_, activation_,
                                  alpha_.empty() ? nullptr : alpha_.data());
   }
 
@@ -159,7 +147,7 @@ class DnnlConv2D final : public Conv2DKernel {
   DnnlDevice device_;
   size_t pixels_;
   int channels_;
-  Activation pass_activation_;
+  Activation activation_;
   std::vector<float> alpha_;  // per output channel; empty without PReLU
   BoundConv separate_;
   std::optional<BoundConv> in_place_;

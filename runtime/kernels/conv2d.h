@@ -6,6 +6,8 @@
 
 namespace runtime {
 
+// NaN stays NaN through every activation: RELU is `v < 0 ? 0 : v`, RELU6
+// also `v > 6 ? 6 : v`.
 enum class Activation { kNone, kRelu, kRelu6 };
 
 // Geometry of one 2-D convolution over NHWC float tensors.
@@ -29,9 +31,6 @@ struct Conv2DPostOps {
   bool add_residual = false;       // out += residual (same NHWC shape as out)
   Activation activation = Activation::kNone;
   const float* prelu_alpha = nullptr;  // per output channel, or null; copied at create
-  // RELU and RELU6 leave NaN as NaN when set. oneDNN's fused activations give
-  // 0 for NaN, so this costs one extra pass over the output (shared with PReLU).
-  bool keep_nan = false;
 };
 
 // One convolution, created once when a model compiles and run per frame.

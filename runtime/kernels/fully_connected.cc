@@ -2,6 +2,7 @@
 
 #include "runtime/kernels/conv2d.h"
 #include "runtime/kernels/dnnl_primitive.h"
+#include "runtime/kernels/output_pass.h"
 #include "runtime/kernels/shape_check.h"
 
 namespace runtime {
@@ -12,20 +13,14 @@ using kernels::BoundPrimitive;
 using kernels::DnnlDevice;
 constexpr memory::data_type kF32 = memory::data_type::f32;
 
-dnnl::primitive_attr make_attr(Activation activation) {
-  dnnl::post_ops ops;
-  if (activation == Activation::kRelu)
-    ops.append_eltwise(1.0f, dnnl::algorithm::eltwise_relu, 0.0f, 0.0f);
-  if (activation == Activation::kRelu6)
-    ops.append_eltwise(1.0f, dnnl::algorithm::eltwise_clip, 0.0f, 6.0f);
+dnnl::primitive_attr make_attr() {
   dnnl::primitive_attr attr;
-  attr.set_post_ops(ops);
   attr.set_scratchpad_mode(dnnl::scratchpad_mode::user);
   return attr;
 }
 
 dnnl::inner_product_forward::primitive_desc describe_inner_product(
-    const DnnlDevice& device, const FullyConnectedShape& s, bool with_bias, Activation activation) {
+    const DnnlDevice& device, const FullyConnectedShape& s, bool with_bias) {
   const memory::desc src({s.batch, s.in_features}, kF32, memory::format_tag::nc);
   const memory::desc weights({s.out_features, s.in_features}, kF32, memory::format_tag::any);
   const memory::desc bias =
@@ -33,16 +28,20 @@ dnnl::inner_product_forward::primitive_desc describe_inner_product(
   const memory::desc dst({s.batch, s.out_features}, kF32, memory::format_tag::nc);
   const dnnl::inner_product_forward::desc desc(dnnl::prop_kind::forward_inference, src, weights,
                                                bias, dst);
-  return {desc, make_attr(activation), device.engine};
+  return {desc, make_attr(), device.engine};
 }
 
 // A fully connected layer as oneDNN's inner product; the weights are
-// repacked once from TFLite's [out][in].
+// repacked once from TFLite's [out][in]. The activation follows in the output
+// pass, which keeps NaN.
 class DnnlFullyConnected final : public FullyConnectedKernel {
  public:
   DnnlFullyConnected(const FullyConnectedShape& s, const float* weights, const float* bias,
                      Activation activation)
-      : pd_(describe_inner_product(device_, s, bias != nullptr, activation)),
+      : batch_(s.batch),
+        out_features_(s.out_features),
+        activation_(activation),
+        pd_(describe_inner_product(device_, s, bias != nullptr)),
         primitive_(device_, dnnl::inner_product_forward(pd_), pd_.scratchpad_desc()) {
     const memory::desc tflite({s.out_features, s.in_features}, kF32, memory::format_tag::oi);
     memory user_weights(tflite, device_.engine, const_cast<float*>(weights));
@@ -63,10 +62,14 @@ class DnnlFullyConnected final : public FullyConnectedKernel {
     primitive_.set_handle(src_, input);
     primitive_.set_handle(dst_, output);
     primitive_.execute();
+    if (activation_ != Activation::kNone)
+      kernels::apply_output_pass(output, batch_, out_features_, activation_, nullptr);
   }
 
  private:
   DnnlDevice device_;
+  int batch_, out_features_;
+  Activation activation_;
   dnnl::inner_product_forward::primitive_desc pd_;
   BoundPrimitive primitive_;
   int src_ = -1, dst_ = -1;

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -57,6 +59,28 @@ TEST(FullyConnected, UsesOutputMajorWeights) {
   ASSERT_NE(kernel, nullptr) << error;
   kernel->run(input.data(), out.data());
   EXPECT_EQ(out, (std::vector<float>{6, 6}));
+}
+
+// The first batch row is all NaN (a NaN meets every weight); the second
+// shows the clamps still work on ordinary values.
+TEST(FullyConnected, NanPassesThroughActivations) {
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  const std::vector<float> identity = {1, 0, 0,  //
+                                       0, 1, 0,  //
+                                       0, 0, 1};
+  const std::vector<float> input = {nan, 0, 0,  //
+                                    -5, 9, 1};
+  for (Activation a : {Activation::kRelu, Activation::kRelu6}) {
+    std::string error;
+    auto kernel = FullyConnectedKernel::create({2, 3, 3}, identity.data(), nullptr, a, error);
+    ASSERT_NE(kernel, nullptr) << error;
+    std::vector<float> out(6);
+    kernel->run(input.data(), out.data());
+    for (int i = 0; i < 3; ++i) EXPECT_TRUE(std::isnan(out[i])) << i;
+    EXPECT_EQ(out[3], 0.0f);
+    EXPECT_EQ(out[4], a == Activation::kRelu ? 9.0f : 6.0f);
+    EXPECT_EQ(out[5], 1.0f);
+  }
 }
 
 TEST(FullyConnected, RejectsBadShapesWithAMessage) {
