@@ -5,8 +5,8 @@
 namespace runtime::kernels {
 namespace {
 
-void pass_scalar(float* row, int count, Activation activation, const float* alpha) {
-  for (int c = 0; c < count; ++c) {
+void pass_scalar(float* row, size_t count, Activation activation, const float* alpha) {
+  for (size_t c = 0; c < count; ++c) {
     float v = row[c];
     if (activation != Activation::kNone && v < 0.0f) v = 0.0f;
     if (activation == Activation::kRelu6 && v > 6.0f) v = 6.0f;
@@ -15,42 +15,63 @@ void pass_scalar(float* row, int count, Activation activation, const float* alph
   }
 }
 
-// Eight channels at a time. The rest of the build does not assume AVX2, so
-// this function alone is compiled for it and chosen when the processor has it.
-// A comparison with NaN is false, so a blend on it keeps NaN.
-__attribute__((target("avx2"))) void pass_avx2(float* data, size_t pixels, int channels,
-                                               Activation activation, const float* alpha) {
+// The AVX2 code below is compiled for AVX2 alone (the rest of the build does
+// not assume it) and chosen when the processor has it. MAXPS and MINPS return
+// their second operand when either is NaN, so the value goes second to pass
+// NaN through; a comparison with NaN is false, so the PReLU blend keeps it too.
+template <Activation kActivation>
+__attribute__((target("avx2"))) inline __m256 activate(__m256 v) {
+  if (kActivation != Activation::kNone) v = _mm256_max_ps(_mm256_setzero_ps(), v);
+  if (kActivation == Activation::kRelu6) v = _mm256_min_ps(_mm256_set1_ps(6.0f), v);
+  return v;
+}
+
+// Without PReLU every value is treated alike, so the buffer is one flat run.
+template <Activation kActivation>
+__attribute__((target("avx2"))) void activate_avx2(float* data, size_t count) {
+  const size_t vector_end = count - count % 8;
+  for (size_t i = 0; i < vector_end; i += 8)
+    _mm256_storeu_ps(data + i, activate<kActivation>(_mm256_loadu_ps(data + i)));
+  pass_scalar(data + vector_end, count - vector_end, kActivation, nullptr);
+}
+
+template <Activation kActivation>
+__attribute__((target("avx2"))) void activate_prelu_avx2(float* data, size_t pixels, int channels,
+                                                         const float* alpha) {
   const int vector_end = channels - channels % 8;
-  const bool clamp_low = activation != Activation::kNone;
-  const bool clamp_high = activation == Activation::kRelu6;
   const __m256 zero = _mm256_setzero_ps();
-  const __m256 six = _mm256_set1_ps(6.0f);
   for (size_t p = 0; p < pixels; ++p) {
     float* row = data + p * channels;
     for (int c = 0; c < vector_end; c += 8) {
-      __m256 v = _mm256_loadu_ps(row + c);
-      if (clamp_low) v = _mm256_blendv_ps(v, zero, _mm256_cmp_ps(v, zero, _CMP_LT_OQ));
-      if (clamp_high) v = _mm256_blendv_ps(v, six, _mm256_cmp_ps(v, six, _CMP_GT_OQ));
-      if (alpha) {
-        const __m256 scaled = _mm256_mul_ps(v, _mm256_loadu_ps(alpha + c));
-        v = _mm256_blendv_ps(v, scaled, _mm256_cmp_ps(v, zero, _CMP_LT_OQ));
-      }
-      _mm256_storeu_ps(row + c, v);
+      const __m256 v = activate<kActivation>(_mm256_loadu_ps(row + c));
+      const __m256 scaled = _mm256_mul_ps(v, _mm256_loadu_ps(alpha + c));
+      _mm256_storeu_ps(row + c, _mm256_blendv_ps(v, scaled, _mm256_cmp_ps(v, zero, _CMP_LT_OQ)));
     }
-    pass_scalar(row + vector_end, channels - vector_end, activation,
-                alpha ? alpha + vector_end : nullptr);
+    pass_scalar(row + vector_end, channels - vector_end, kActivation, alpha + vector_end);
   }
+}
+
+template <Activation kActivation>
+void pass_avx2(float* data, size_t pixels, int channels, const float* alpha) {
+  if (alpha)
+    activate_prelu_avx2<kActivation>(data, pixels, channels, alpha);
+  else
+    activate_avx2<kActivation>(data, pixels * channels);
 }
 
 }  // namespace
 
 void apply_output_pass(float* data, size_t pixels, int channels, Activation activation,
                        const float* alpha) {
-  if (__builtin_cpu_supports("avx2")) {
-    pass_avx2(data, pixels, channels, activation, alpha);
+  if (!__builtin_cpu_supports("avx2")) {
+    for (size_t p = 0; p < pixels; ++p) pass_scalar(data + p * channels, channels, activation, alpha);
     return;
   }
-  for (size_t p = 0; p < pixels; ++p) pass_scalar(data + p * channels, channels, activation, alpha);
+  switch (activation) {
+    case Activation::kNone: pass_avx2<Activation::kNone>(data, pixels, channels, alpha); return;
+    case Activation::kRelu: pass_avx2<Activation::kRelu>(data, pixels, channels, alpha); return;
+    case Activation::kRelu6: pass_avx2<Activation::kRelu6>(data, pixels, channels, alpha); return;
+  }
 }
 
 }  // namespace runtime::kernels
