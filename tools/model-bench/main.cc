@@ -1,0 +1,143 @@
+// model-bench MODEL [--runs N] [--profile]
+//
+// Loads and compiles MODEL for the CPU, runs it a few times to warm up, then
+// N times (default 50) on constant inputs, and prints the median, minimum and
+// maximum milliseconds per run. With --profile it also prints each operator
+// type's share of the time.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "runtime/litert.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double ms_since(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+struct Handles {
+  LiteRtEnvironment env = nullptr;
+  LiteRtModel model = nullptr;
+  LiteRtCompiledModel compiled = nullptr;
+  std::vector<LiteRtTensorBuffer> inputs, outputs;
+  std::vector<std::vector<float>> arrays;
+  ~Handles() {
+    for (auto b : inputs) LiteRtDestroyTensorBuffer(b);
+    for (auto b : outputs) LiteRtDestroyTensorBuffer(b);
+    LiteRtDestroyCompiledModel(compiled);
+    LiteRtDestroyModel(model);
+    LiteRtDestroyEnvironment(env);
+  }
+};
+
+bool bind(LiteRtTensor tensor, Handles& h, std::vector<LiteRtTensorBuffer>& into) {
+  LiteRtRankedTensorType type{};
+  if (LiteRtGetRankedTensorType(tensor, &type) != kLiteRtStatusOk) return false;
+  size_t count = 1;
+  for (uint32_t i = 0; i < type.layout.rank; ++i) {
+    type.layout.dimensions[i] = std::max(type.layout.dimensions[i], 1);
+    count *= static_cast<size_t>(type.layout.dimensions[i]);
+  }
+  h.arrays.emplace_back(count, 0.5f);
+  LiteRtTensorBuffer b = nullptr;
+  if (LiteRtCreateTensorBufferFromHostMemory(&type, h.arrays.back().data(), count * 4, nullptr, &b) !=
+      kLiteRtStatusOk)
+    return false;
+  into.push_back(b);
+  return true;
+}
+
+int usage() {
+  std::fprintf(stderr, "usage: model-bench MODEL [--runs N] [--profile]\n");
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return usage();
+  const char* path = argv[1];
+  int runs = 50;
+  bool profile = false;
+  for (int i = 2; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--runs") && i + 1 < argc) {
+      runs = std::atoi(argv[++i]);
+      if (runs < 1) return usage();
+    } else if (!std::strcmp(argv[i], "--profile")) {
+      profile = true;
+    } else {
+      return usage();
+    }
+  }
+  Handles h;
+  h.arrays.reserve(64);
+  const auto load_start = Clock::now();
+  if (LiteRtCreateEnvironment(0, nullptr, &h.env) != kLiteRtStatusOk) return 1;
+  if (LiteRtCreateModelFromFile(h.env, path, &h.model) != kLiteRtStatusOk) {
+    std::fprintf(stderr, "cannot load %s: %s\n", path, LiteRtGetEnvironmentLastError(h.env));
+    return 1;
+  }
+  if (LiteRtCreateCompiledModel(h.env, h.model, nullptr, &h.compiled) != kLiteRtStatusOk) {
+    std::fprintf(stderr, "cannot compile %s: %s\n", path, LiteRtGetEnvironmentLastError(h.env));
+    return 1;
+  }
+  const double load_ms = ms_since(load_start);
+  LiteRtSignature sig = nullptr;
+  LiteRtParamIndex ni = 0, no = 0;
+  LiteRtGetModelSignature(h.model, 0, &sig);
+  LiteRtGetNumSignatureInputs(sig, &ni);
+  LiteRtGetNumSignatureOutputs(sig, &no);
+  if (ni + no > 64) return 1;
+  for (LiteRtParamIndex k = 0; k < ni; ++k) {
+    LiteRtTensor t = nullptr;
+    LiteRtGetSignatureInputTensorByIndex(sig, k, &t);
+    if (!bind(t, h, h.inputs)) return 1;
+  }
+  for (LiteRtParamIndex k = 0; k < no; ++k) {
+    LiteRtTensor t = nullptr;
+    LiteRtGetSignatureOutputTensorByIndex(sig, k, &t);
+    if (!bind(t, h, h.outputs)) return 1;
+  }
+  auto run = [&] {
+    return LiteRtRunCompiledModel(h.compiled, 0, h.inputs.size(), h.inputs.data(), h.outputs.size(),
+                                  h.outputs.data()) == kLiteRtStatusOk;
+  };
+  for (int i = 0; i < 5; ++i)
+    if (!run()) return 1;
+  if (profile) LiteRtCompiledModelSetProfiling(h.compiled, 1);
+  std::vector<double> times;
+  for (int i = 0; i < runs; ++i) {
+    const auto start = Clock::now();
+    if (!run()) return 1;
+    times.push_back(ms_since(start));
+  }
+  std::sort(times.begin(), times.end());
+  std::printf("%s: load+compile %.1f ms; %d runs: median %.3f ms, min %.3f ms, max %.3f ms\n", path, load_ms,
+              runs, times[times.size() / 2], times.front(), times.back());
+  if (profile) {
+    size_t n = 0;
+    LiteRtCompiledModelGetNumProfileEntries(h.compiled, &n);
+    uint64_t total = 0;
+    std::vector<std::pair<uint64_t, std::string>> rows;
+    for (size_t i = 0; i < n; ++i) {
+      const char* name = nullptr;
+      uint64_t ns = 0, steps = 0;
+      LiteRtCompiledModelGetProfileEntry(h.compiled, i, &name, &ns, &steps);
+      total += ns;
+      rows.emplace_back(ns, std::string(name) + " (" + std::to_string(steps / static_cast<uint64_t>(runs)) +
+                                " steps)");
+    }
+    std::sort(rows.rbegin(), rows.rend());
+    for (const auto& [ns, name] : rows)
+      std::printf("  %5.1f%%  %8.3f ms/run  %s\n", total ? 100.0 * static_cast<double>(ns) / static_cast<double>(total) : 0.0,
+                  static_cast<double>(ns) / 1e6 / runs, name.c_str());
+  }
+  return 0;
+}
