@@ -34,7 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const bool decoded = decode_jpeg(data, size, image);
   if (image.pixels.size() != static_cast<size_t>(image.width) * image.height * 3) std::abort();
   if (!decoded && image.width == 3 && image.height == 1 && image.pixels[8] != 7) std::abort();
-  if (decoded && (image.width < 1 || image.width > 8192 || image.height < 1 || image.height > 8192)) {
+  if (decoded &&
+      (image.width < 1 || image.width > 8192 || image.height < 1 || image.height > 8192)) {
     std::abort();
   }
   return 0;

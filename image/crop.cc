@@ -4,12 +4,19 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
-// The tensor-to-image mapping of one call, split so that crop_to_tensor can
-// hoist the row terms; every path evaluates the same expressions in the same
-// order, so a point maps identically whichever function asks.
+// The tensor-to-image mapping of one call. x = (cx + u cos) - v sin and
+// y = (cy + u sin) + v cos: the bracketed column terms and the row terms are
+// computed apart so that crop_to_tensor can hoist them, and every caller
+// evaluates the same expressions in the same order, so a point maps
+// identically whichever function asks.
 struct RegionMap {
   RegionMap(const RotatedRect& r, int w, int h)
       : rect(r),
@@ -20,8 +27,8 @@ struct RegionMap {
 
   float u(float i) const { return (i / w - 0.5f) * rect.width; }
   float v(float j) const { return (j / h - 0.5f) * rect.height; }
-  float x(float u, float v_sin) const { return rect.cx + u * cos_r - v_sin; }
-  float y(float u, float v_cos) const { return rect.cy + u * sin_r + v_cos; }
+  float column_x(float u) const { return rect.cx + u * cos_r; }
+  float column_y(float u) const { return rect.cy + u * sin_r; }
 
   const RotatedRect& rect;
   float cos_r;
@@ -30,57 +37,130 @@ struct RegionMap {
   float h;
 };
 
-// Bilinear sample at (x, y) with a black outside; writes the three channels
-// mapped to [lo, hi]. The accumulation starts at 0 and takes the neighbours
-// in the order (x0, y0), (x0 + 1, y0), (x0, y0 + 1), (x0 + 1, y0 + 1).
-inline void sample(const Image& image, float x, float y, float scale, float lo, float* out) {
-  const float fx0 = std::floor(x);
-  const float fy0 = std::floor(y);
-  // Whole-sample rejection before converting to int: a point this far out
-  // (or NaN, which fails every comparison) has no neighbour inside, and the
-  // conversion of a huge or NaN float to int would be undefined.
-  const float fw = static_cast<float>(image.width);
-  const float fh = static_cast<float>(image.height);
-  if (!(fx0 >= -1.0f && fx0 < fw && fy0 >= -1.0f && fy0 < fh)) {
-    const float black = 0.0f * scale + lo;
-    out[0] = black;
-    out[1] = black;
-    out[2] = black;
-    return;
-  }
-  const int x0 = static_cast<int>(fx0);
-  const int y0 = static_cast<int>(fy0);
-  const float fx = x - fx0;
-  const float fy = y - fy0;
-  const float weights[4] = {(1.0f - fx) * (1.0f - fy), fx * (1.0f - fy), (1.0f - fx) * fy,
-                            fx * fy};
-  const size_t row = static_cast<size_t>(image.width) * 3;
-  const uint8_t* base = image.pixels.data();
+// Columns are handled in blocks whose per-column terms live on the stack.
+constexpr int kBlock = 256;
 
-  float sum[3];
-  if (x0 >= 0 && x0 + 1 < image.width && y0 >= 0 && y0 + 1 < image.height) {
-    // Interior: all four neighbours exist. 0 + a equals a exactly, so
-    // starting from the first product gives the same sums as starting at 0.
-    const uint8_t* p00 = base + static_cast<size_t>(y0) * row + static_cast<size_t>(x0) * 3;
-    const uint8_t* p01 = p00 + row;
-    for (int c = 0; c < 3; ++c) {
-      float s = weights[0] * static_cast<float>(p00[c]);
-      s += weights[1] * static_cast<float>(p00[c + 3]);
-      s += weights[2] * static_cast<float>(p01[c]);
-      s += weights[3] * static_cast<float>(p01[c + 3]);
-      sum[c] = s;
-    }
-  } else {
-    sum[0] = sum[1] = sum[2] = 0.0f;
-    for (int k = 0; k < 4; ++k) {
-      const int nx = x0 + (k & 1);
-      const int ny = y0 + (k >> 1);
-      if (nx < 0 || nx >= image.width || ny < 0 || ny >= image.height) continue;
-      const uint8_t* p = base + static_cast<size_t>(ny) * row + static_cast<size_t>(nx) * 3;
-      for (int c = 0; c < 3; ++c) sum[c] += weights[k] * static_cast<float>(p[c]);
+// Read-only view of the image being sampled, with the output mapping.
+struct Sampler {
+  const uint8_t* pixels;
+  int width;
+  int height;
+  size_t row;  // bytes per image row
+  float scale;
+  float lo;
+};
+
+// The general case: each neighbour is checked, one outside adds nothing. The
+// sum starts at 0 and takes (x0, y0), (x0 + 1, y0), (x0, y0 + 1),
+// (x0 + 1, y0 + 1) in that order.
+void sample_checked(const Sampler& s, int x0, int y0, const float (&weights)[4], float* out) {
+  float sum[3] = {0.0f, 0.0f, 0.0f};
+  for (int k = 0; k < 4; ++k) {
+    const int nx = x0 + (k & 1);
+    const int ny = y0 + (k >> 1);
+    if (nx < 0 || nx >= s.width || ny < 0 || ny >= s.height) continue;
+    const uint8_t* p = s.pixels + static_cast<size_t>(ny) * s.row + static_cast<size_t>(nx) * 3;
+    for (int c = 0; c < 3; ++c) sum[c] += weights[k] * static_cast<float>(p[c]);
+  }
+  for (int c = 0; c < 3; ++c) out[c] = sum[c] * s.scale + s.lo;
+}
+
+#if defined(__SSE2__)
+// Four bytes from `p` as floats; only the first three (R, G, B) are used.
+inline __m128 load_rgbx(const uint8_t* p) {
+  int32_t word;
+  std::memcpy(&word, p, 4);
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i bytes = _mm_cvtsi32_si128(word);
+  return _mm_cvtepi32_ps(_mm_unpacklo_epi16(_mm_unpacklo_epi8(bytes, zero), zero));
+}
+
+// All four neighbours inside, and (x0 + 1, y0 + 1) not the image's last
+// pixel, so reading four bytes at each neighbour stays in the image. The
+// channels go through the lanes of one vector with the scalar operations of
+// sample_checked in the same order (0 + a is exactly a), so the results are
+// the same bit for bit.
+inline void sample_inside(const Sampler& s, const uint8_t* p00, const float (&weights)[4],
+                          float* out) {
+  const uint8_t* p01 = p00 + s.row;
+  __m128 sum = _mm_mul_ps(_mm_set1_ps(weights[0]), load_rgbx(p00));
+  sum = _mm_add_ps(sum, _mm_mul_ps(_mm_set1_ps(weights[1]), load_rgbx(p00 + 3)));
+  sum = _mm_add_ps(sum, _mm_mul_ps(_mm_set1_ps(weights[2]), load_rgbx(p01)));
+  sum = _mm_add_ps(sum, _mm_mul_ps(_mm_set1_ps(weights[3]), load_rgbx(p01 + 3)));
+  const __m128 value = _mm_add_ps(_mm_mul_ps(sum, _mm_set1_ps(s.scale)), _mm_set1_ps(s.lo));
+  _mm_storel_pi(reinterpret_cast<__m64*>(out), value);
+  _mm_store_ss(out + 2, _mm_movehl_ps(value, value));
+}
+#else
+inline void sample_inside(const Sampler& s, const uint8_t* p00, const float (&weights)[4],
+                          float* out) {
+  const uint8_t* p01 = p00 + s.row;
+  for (int c = 0; c < 3; ++c) {
+    float sum = weights[0] * static_cast<float>(p00[c]);
+    sum += weights[1] * static_cast<float>(p00[c + 3]);
+    sum += weights[2] * static_cast<float>(p01[c]);
+    sum += weights[3] * static_cast<float>(p01[c + 3]);
+    out[c] = sum * s.scale + s.lo;
+  }
+}
+#endif
+
+// Where one row of samples falls: the top-left neighbour (x0, y0) and the
+// four bilinear weights of each sample, kept per column so that this part,
+// free of branches, is computed several samples at a time.
+struct RowTaps {
+  int32_t x0[kBlock];
+  int32_t y0[kBlock];
+  float weights[4][kBlock];
+};
+
+// Fills `taps` for samples (x, y) = (column_x[k] - v_sin, column_y[k] + v_cos).
+void locate_row(const float* column_x, const float* column_y, int n, float v_sin, float v_cos,
+                int width, int height, RowTaps& taps) {
+  const float fw = static_cast<float>(width);
+  const float fh = static_cast<float>(height);
+  for (int k = 0; k < n; ++k) {
+    float x = column_x[k] - v_sin;
+    float y = column_y[k] + v_cos;
+    // floor(x) >= -1 and floor(x) < width hold exactly when x does. A sample
+    // outside (or NaN, which fails every comparison) has no neighbour in the
+    // image: it is moved to -4, still without one, before the conversion to
+    // int, which would be undefined for a huge or NaN value.
+    const bool in_range = (x >= -1.0f) & (x < fw) & (y >= -1.0f) & (y < fh);
+    x = in_range ? x : -4.0f;
+    y = in_range ? y : -4.0f;
+    // floor without a library call: truncate, then step down for negatives.
+    int32_t x0 = static_cast<int32_t>(x);
+    int32_t y0 = static_cast<int32_t>(y);
+    x0 -= static_cast<float>(x0) > x;
+    y0 -= static_cast<float>(y0) > y;
+    const float fx = x - static_cast<float>(x0);
+    const float fy = y - static_cast<float>(y0);
+    taps.x0[k] = x0;
+    taps.y0[k] = y0;
+    taps.weights[0][k] = (1.0f - fx) * (1.0f - fy);
+    taps.weights[1][k] = fx * (1.0f - fy);
+    taps.weights[2][k] = (1.0f - fx) * fy;
+    taps.weights[3][k] = fx * fy;
+  }
+}
+
+// Samples one located row into `out` (3 floats per sample).
+void sample_row(const Sampler& s, const RowTaps& taps, int n, float* out) {
+  for (int k = 0; k < n; ++k, out += 3) {
+    const int x0 = taps.x0[k];
+    const int y0 = taps.y0[k];
+    const float weights[4] = {taps.weights[0][k], taps.weights[1][k], taps.weights[2][k],
+                              taps.weights[3][k]};
+    const bool inside = x0 >= 0 && y0 >= 0 && x0 + 1 < s.width && y0 + 1 < s.height;
+    const bool last_pixel = x0 + 2 == s.width && y0 + 2 == s.height;
+    if (inside && !last_pixel) {
+      sample_inside(s, s.pixels + static_cast<size_t>(y0) * s.row + static_cast<size_t>(x0) * 3,
+                    weights, out);
+    } else {
+      sample_checked(s, x0, y0, weights, out);
     }
   }
-  for (int c = 0; c < 3; ++c) out[c] = sum[c] * scale + lo;
 }
 
 }  // namespace
@@ -88,16 +168,24 @@ inline void sample(const Image& image, float x, float y, float scale, float lo, 
 void crop_to_tensor(const Image& image, const RotatedRect& rect, int w, int h, float lo, float hi,
                     float* out) {
   if (w < 1 || h < 1) return;
-  const float scale = (hi - lo) / 255.0f;
+  const Sampler s{image.pixels.data(), image.width,
+                  image.height,        static_cast<size_t>(image.width) * 3,
+                  (hi - lo) / 255.0f,  lo};
   const RegionMap map(rect, w, h);
-  for (int j = 0; j < h; ++j) {
-    const float v = map.v(static_cast<float>(j));
-    const float v_sin = v * map.sin_r;
-    const float v_cos = v * map.cos_r;
-    for (int i = 0; i < w; ++i) {
-      const float u = map.u(static_cast<float>(i));
-      sample(image, map.x(u, v_sin), map.y(u, v_cos), scale, lo, out);
-      out += 3;
+  float column_x[kBlock];
+  float column_y[kBlock];
+  RowTaps taps;
+  for (int i0 = 0; i0 < w; i0 += kBlock) {
+    const int n = std::min(kBlock, w - i0);
+    for (int k = 0; k < n; ++k) {
+      const float u = map.u(static_cast<float>(i0 + k));
+      column_x[k] = map.column_x(u);
+      column_y[k] = map.column_y(u);
+    }
+    for (int j = 0; j < h; ++j) {
+      const float v = map.v(static_cast<float>(j));
+      locate_row(column_x, column_y, n, v * map.sin_r, v * map.cos_r, s.width, s.height, taps);
+      sample_row(s, taps, n, out + (static_cast<size_t>(j) * w + i0) * 3);
     }
   }
 }
@@ -106,11 +194,12 @@ Point crop_to_image(const RotatedRect& rect, int w, int h, Point p) {
   const RegionMap map(rect, w, h);
   const float u = map.u(p.x);
   const float v = map.v(p.y);
-  return Point{map.x(u, v * map.sin_r), map.y(u, v * map.cos_r), p.z / map.w * rect.width};
+  return Point{map.column_x(u) - v * map.sin_r, map.column_y(u) + v * map.cos_r,
+               p.z / map.w * rect.width};
 }
 
 RotatedRect letterbox_rect(const Image& image) {
   const float side = static_cast<float>(std::max(image.width, image.height));
-  return RotatedRect{static_cast<float>(image.width) * 0.5f, static_cast<float>(image.height) * 0.5f,
-                     side, side, 0.0f};
+  return RotatedRect{static_cast<float>(image.width) * 0.5f,
+                     static_cast<float>(image.height) * 0.5f, side, side, 0.0f};
 }

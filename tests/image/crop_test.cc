@@ -70,6 +70,7 @@ TEST(CropToTensor, SamplingPositionsAndBlackBorder) {
   const Image image = ramp_image(4, 3);
   EXPECT_EQ(sample_at(image, 2.0f, 1.0f), (std::vector<float>{20, 10, 7}));  // exact pixel
   EXPECT_EQ(sample_at(image, 1.25f, 0.5f), (std::vector<float>{12.5f, 5, 7}));
+  EXPECT_EQ(sample_at(image, 2.5f, 1.5f), (std::vector<float>{25, 15, 7}));  // up to the last pixel
   // Last column: the right neighbour is outside and fades towards black.
   EXPECT_EQ(sample_at(image, 3.5f, 2.0f), (std::vector<float>{15, 10, 3.5f}));
   // Left of the first column and below the last row: half weight each.

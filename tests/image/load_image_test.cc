@@ -2,26 +2,26 @@
 
 #include <gtest/gtest.h>
 #include <turbojpeg.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-
-#include <unistd.h>
 
 #include "tests/image/test_jpeg.h"
 
 namespace {
 
 struct TempDir {
-  std::filesystem::path path = std::filesystem::temp_directory_path() /
-                               ("image_test_" + std::to_string(::getpid()));
+  std::filesystem::path path =
+      std::filesystem::temp_directory_path() / ("image_test_" + std::to_string(::getpid()));
   TempDir() { std::filesystem::create_directories(path); }
   ~TempDir() { std::filesystem::remove_all(path); }
 };
 
 void write_file(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
   std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
 }
 
 }  // namespace

@@ -18,7 +18,7 @@ TEST(MeanLuma, WholeImageAndEmptyAreas) {
   EXPECT_NEAR(mean_luma(grey_image(33, 17, 100), {}, 16), 100.0f, 1e-4f);
   const Image image = grey_image(40, 30, 100);
   EXPECT_EQ(mean_luma(image, {Point{-9, 3, 0}, Point{-1, 20, 0}}, 1), -1.0f);  // left of image
-  EXPECT_EQ(mean_luma(image, {Point{5, 50, 0}, Point{9, 60, 0}}, 1), -1.0f);    // below it
+  EXPECT_EQ(mean_luma(image, {Point{5, 50, 0}, Point{9, 60, 0}}, 1), -1.0f);   // below it
   EXPECT_EQ(mean_luma(image, {Point{5, 5, 0}}, 1), -1.0f);  // a single point: empty box
   EXPECT_EQ(mean_luma(image, {}, 0), -1.0f);
 }
@@ -36,8 +36,10 @@ TEST(MeanLuma, TruncatedHalfOpenBoxAndStep) {
   EXPECT_NEAR(mean_luma(image, {}, 16), 16.0f, 1e-4f);  // columns 0, 16, 32
   // Points far outside, or not numbers, are cut to the image without overflow.
   const float nan = std::numeric_limits<float>::quiet_NaN();
-  EXPECT_NEAR(mean_luma(image, {Point{-1e38f, -1e38f, 0}, Point{1e38f, 1e38f, 0}}, 1), 19.5f, 1e-4f);
-  EXPECT_NEAR(mean_luma(image, {Point{nan, nan, 0}, Point{2, 0, 0}, Point{6, 1, 0}}, 1), 3.5f, 1e-4f);
+  EXPECT_NEAR(mean_luma(image, {Point{-1e38f, -1e38f, 0}, Point{1e38f, 1e38f, 0}}, 1), 19.5f,
+              1e-4f);
+  EXPECT_NEAR(mean_luma(image, {Point{nan, nan, 0}, Point{2, 0, 0}, Point{6, 1, 0}}, 1), 3.5f,
+              1e-4f);
 }
 
 TEST(MeanLuma, WeightsChannelsRec601) {

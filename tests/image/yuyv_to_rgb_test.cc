@@ -32,7 +32,7 @@ std::array<Rgb, 2> convert_pair(uint8_t y0, uint8_t u, uint8_t y1, uint8_t v) {
 TEST(YuyvToRgb, ReferenceColoursAndClamping) {
   EXPECT_EQ(convert_pair(16, 128, 235, 128)[0], (Rgb{0, 0, 0}));
   EXPECT_EQ(convert_pair(16, 128, 235, 128)[1], (Rgb{255, 255, 255}));
-  EXPECT_EQ(convert_pair(0, 128, 255, 128)[0], (Rgb{0, 0, 0}));  // -19 clamped
+  EXPECT_EQ(convert_pair(0, 128, 255, 128)[0], (Rgb{0, 0, 0}));        // -19 clamped
   EXPECT_EQ(convert_pair(0, 128, 255, 128)[1], (Rgb{255, 255, 255}));  // 278 clamped
   // Saturated red, and blue-heavy chroma: U and V are not interchangeable.
   EXPECT_EQ(convert_pair(81, 90, 81, 240)[1], (Rgb{255, 0, 0}));
@@ -43,7 +43,8 @@ TEST(YuyvToRgb, ReferenceColoursAndClamping) {
 TEST(YuyvToRgb, MatchesPlainFormulaOnRandomFrames) {
   std::mt19937 rng(7);
   Image out;
-  for (const auto& [w, h] : {std::pair{640, 480}, std::pair{6, 5}, std::pair{3, 1}, std::pair{1, 1}}) {
+  for (const auto& [w, h] :
+       {std::pair{640, 480}, std::pair{6, 5}, std::pair{5, 3}, std::pair{3, 1}, std::pair{1, 1}}) {
     const size_t n = static_cast<size_t>(w) * h;
     std::vector<uint8_t> data(n * 2);
     for (uint8_t& b : data) b = static_cast<uint8_t>(rng());
