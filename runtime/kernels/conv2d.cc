@@ -2,8 +2,10 @@
 
 #include <cstring>
 #include <optional>
+#include <string_view>
 #include <vector>
 
+#include "runtime/kernels/conv2d_bands.h"
 #include "runtime/kernels/dnnl_primitive.h"
 #include "runtime/kernels/output_pass.h"
 #include "runtime/kernels/shape_check.h"
@@ -85,21 +87,51 @@ memory copy_into(const DnnlDevice& device, const memory::desc& desc, const float
 struct BoundConv {
   BoundPrimitive primitive;
   int src = -1, dst = -1, residual = -1;
+  bool copy_residual = false;  // the residual goes into the output before the run
 };
 
-BoundConv bind_conv(const DnnlDevice& device, const Conv2DShape& s, const float* weights,
-                    const float* bias, Residual residual) {
-  const auto pd = describe_conv(device, s, bias != nullptr, make_attr(s, residual));
+// Parameters shared by every form of one convolution: the caller's weights,
+// repacked once per layout a form asks for, and the copied bias.
+struct Parameters {
+  const float* caller_weights;  // TFLite layout, read only during create
+  std::vector<memory> packed;
+  std::optional<memory> bias;
+
+  const memory& weights_for(const DnnlDevice& device, const Conv2DShape& s,
+                            const memory::desc& wanted) {
+    for (const memory& m : packed)
+      if (m.get_desc() == wanted) return m;
+    memory user(tflite_weights(s), device.engine, const_cast<float*>(caller_weights));
+    memory repacked(wanted, device.engine);
+    dnnl::stream stream = device.stream;
+    dnnl::reorder(user, repacked).execute(stream, user, repacked);
+    stream.wait();
+    packed.push_back(repacked);
+    return packed.back();
+  }
+};
+
+// oneDNN 2.6's gemm-based convolution, which it picks when the padding is as
+// wide as the kernel, adds a binary post-op's tensor at wrong offsets (every
+// pixel gets the first pixel's values), while its sum post-op is right. Only
+// the direct jit convolutions are trusted with a separate residual tensor.
+bool adds_residual_tensor_correctly(const dnnl::convolution_forward::primitive_desc& pd) {
+  return std::string_view(pd.impl_info_str()).starts_with("jit");
+}
+
+BoundConv bind_conv(const DnnlDevice& device, const Conv2DShape& s, Parameters& parameters,
+                    Residual residual) {
+  auto pd = describe_conv(device, s, parameters.bias.has_value(), make_attr(s, residual));
+  bool copy_residual = false;
+  if (residual == Residual::kSeparate && !adds_residual_tensor_correctly(pd)) {
+    residual = Residual::kInPlace;
+    copy_residual = true;
+    pd = describe_conv(device, s, parameters.bias.has_value(), make_attr(s, residual));
+  }
   BoundConv conv{BoundPrimitive(device, dnnl::convolution_forward(pd), pd.scratchpad_desc())};
-
-  memory user_weights(tflite_weights(s), device.engine, const_cast<float*>(weights));
-  memory packed(pd.weights_desc(), device.engine);
-  dnnl::stream stream = device.stream;
-  dnnl::reorder(user_weights, packed).execute(stream, user_weights, packed);
-  stream.wait();
-  conv.primitive.bind(DNNL_ARG_WEIGHTS, packed);
-  if (bias) conv.primitive.bind(DNNL_ARG_BIAS, copy_into(device, pd.bias_desc(), bias));
-
+  conv.copy_residual = copy_residual;
+  conv.primitive.bind(DNNL_ARG_WEIGHTS, parameters.weights_for(device, s, pd.weights_desc()));
+  if (parameters.bias) conv.primitive.bind(DNNL_ARG_BIAS, *parameters.bias);
   conv.src = conv.primitive.bind(DNNL_ARG_SRC, memory(pd.src_desc(), device.engine, nullptr));
   conv.dst = conv.primitive.bind(DNNL_ARG_DST, memory(pd.dst_desc(), device.engine, nullptr));
   // Post-op arguments are numbered by their position in the chain; the
@@ -110,47 +142,78 @@ BoundConv bind_conv(const DnnlDevice& device, const Conv2DShape& s, const float*
   return conv;
 }
 
-// The convolution on oneDNN over the caller's NHWC tensors, with the
-// activation and PReLU in a pass of our own after it (see output_pass.h).
-// With a residual
-// it holds two forms: one adding a separate residual tensor, and one for a
-// caller that passes the output itself as the residual, where reading the
-// residual while the output is being written would be unsafe.
+// Output bytes per band: a quarter of this machine's 512 KiB L2, leaving room
+// for the band's input and the weights.
+constexpr size_t kBandBytes = 128 * 1024;
+
+// The convolution on oneDNN over the caller's NHWC tensors, in bands of output
+// rows (see conv2d_bands.h), each followed by the activation and PReLU in a
+// pass of our own (see output_pass.h). Bands of equal geometry share a form.
+// With a residual there are two sets of forms: one adding a separate residual
+// tensor, and one for a caller that passes the output itself as the residual,
+// where reading the residual while the output is being written would be unsafe.
 class DnnlConv2D final : public Conv2DKernel {
  public:
   DnnlConv2D(const Conv2DShape& s, const float* weights, const float* bias,
              const Conv2DPostOps& post)
-      : pixels_(size_t(s.batch) * s.out_height * s.out_width),
-        channels_(s.out_channels),
+      : channels_(s.out_channels),
         activation_(post.activation),
         alpha_(post.prelu_alpha ? std::vector<float>(post.prelu_alpha,
                                                      post.prelu_alpha + s.out_channels)
-                                : std::vector<float>()),
-        separate_(bind_conv(device_, s, weights, bias,
-                            post.add_residual ? Residual::kSeparate : Residual::kNone)) {
-    if (post.add_residual)
-      in_place_.emplace(bind_conv(device_, s, weights, bias, Residual::kInPlace));
+                                : std::vector<float>()) {
+    Parameters parameters{weights, {}, {}};
+    if (bias)
+      parameters.bias = copy_into(device_, memory::desc({s.out_channels}, kF32, memory::format_tag::x), bias);
+    const size_t in_row = size_t(s.in_width) * s.in_channels;
+    const size_t out_row = size_t(s.out_width) * s.out_channels;
+    for (const kernels::Band& band : kernels::plan_bands(s, kBandBytes)) {
+      size_t form = 0;
+      while (form < geometries_.size() && !kernels::same_geometry(geometries_[form], band.shape))
+        ++form;
+      if (form == geometries_.size()) {
+        geometries_.push_back(band.shape);
+        separate_.push_back(bind_conv(device_, band.shape, parameters,
+                                      post.add_residual ? Residual::kSeparate : Residual::kNone));
+        if (post.add_residual)
+          in_place_.push_back(bind_conv(device_, band.shape, parameters, Residual::kInPlace));
+      }
+      bands_.push_back({form, band.in_row * in_row, band.out_row * out_row,
+                        size_t(band.shape.batch) * band.shape.out_height * s.out_width});
+    }
   }
 
   void run(const float* input, float* output, const float* residual) override {
-    BoundConv& conv = (in_place_ && residual == output) ? *in_place_ : separate_;
-    conv.primitive.set_handle(conv.src, input);
-    conv.primitive.set_handle(conv.dst, output);
-    if (conv.residual >= 0) conv.primitive.set_handle(conv.residual, residual);
-    conv.primitive.execute();
-    if (!alpha_.empty() || activation_ != Activation::kNone)
-      kernels::apply_output_pass(output, pixels_, channels_, activation_,
-                                 alpha_.empty() ? nullptr : alpha_.data());
+    std::vector<BoundConv>& forms = (residual == output && !in_place_.empty()) ? in_place_ : separate_;
+    for (const BandRun& band : bands_) {
+      BoundConv& conv = forms[band.form];
+      float* out = output + band.out_offset;
+      conv.primitive.set_handle(conv.src, input + band.in_offset);
+      conv.primitive.set_handle(conv.dst, out);
+      if (conv.residual >= 0) conv.primitive.set_handle(conv.residual, residual + band.out_offset);
+      if (conv.copy_residual)
+        std::memcpy(out, residual + band.out_offset, band.pixels * channels_ * sizeof(float));
+      conv.primitive.execute();
+      if (!alpha_.empty() || activation_ != Activation::kNone)
+        kernels::apply_output_pass(out, band.pixels, channels_, activation_,
+                                   alpha_.empty() ? nullptr : alpha_.data());
+    }
   }
 
  private:
+  struct BandRun {
+    size_t form;        // index into the forms and geometries_
+    size_t in_offset;   // floats from the input's start to the band's first row
+    size_t out_offset;  // the same for the output and the residual
+    size_t pixels;      // output pixels in the band
+  };
+
   DnnlDevice device_;
-  size_t pixels_;
   int channels_;
   Activation activation_;
   std::vector<float> alpha_;  // per output channel; empty without PReLU
-  BoundConv separate_;
-  std::optional<BoundConv> in_place_;
+  std::vector<Conv2DShape> geometries_;
+  std::vector<BoundConv> separate_, in_place_;  // in_place_ empty without a residual
+  std::vector<BandRun> bands_;
 };
 
 }  // namespace

@@ -165,6 +165,7 @@ TEST(Conv2D, OrdinaryMatchesPlainLoopUnderEveryPostOp) {
       Geometry().k(5).s(2).size(6, 9),
       Geometry().k(5).valid().size(7, 5),
       Geometry().k(3).pads(0, 2, 1, 0),
+      Geometry().k(3).pads(4, 0, 1, 3),  // padding as wide as the kernel
       Geometry().k(3).s(2).size(16, 12).channels(24, 17),
       Geometry().k(1).size(6, 6).channels(40, 24),
   });
@@ -181,6 +182,7 @@ TEST(Conv2D, DepthwiseMatchesPlainLoopUnderEveryPostOp) {
       Geometry().k(5).dw(32).size(10, 10).s(2),
       Geometry().k(1).dw(7),
       Geometry().k(3).dw(5).pads(2, 0, 0, 1),
+      Geometry().k(3).dw(8).pads(1, 3, 4, 0),  // padding as wide as the kernel
   });
 }
 
@@ -196,6 +198,22 @@ TEST(Conv2D, DilationAndBatchMatchPlainLoop) {
   uint32_t seed = 1000;
   for (const Geometry& g : {dilated, dilated_dw, batched, batched_dw})
     for (const Post& p : {Post{}, Post{true, true, Activation::kRelu6, true}})
+      expect_matches_plain_loop(g, p, seed++);
+}
+
+// Outputs above 128 KiB run in bands of rows: these give a first band with
+// top padding, repeated middle bands and a shorter last band with bottom padding.
+TEST(Conv2D, LargeOutputsMatchPlainLoopAcrossBands) {
+  Geometry dilated = Geometry().k(3).dw(32).size(61, 40);
+  dilated.dilation = 2;
+  uint32_t seed = 700;
+  for (const Geometry& g : {Geometry().k(5).size(61, 40).channels(32, 32),
+                            Geometry().k(3).s(2).size(122, 80).channels(8, 32),
+                            Geometry().k(1).size(61, 40).channels(16, 32),
+                            Geometry().k(3).dw(32).s(2).size(121, 79), dilated,
+                            Geometry().k(3).dw(32).size(61, 40).pads(4, 1, 0, 1)})
+    for (const Post& p : {Post{}, Post{true, true, Activation::kRelu6, true},
+                          Post{false, true, Activation::kRelu, false}})
       expect_matches_plain_loop(g, p, seed++);
 }
 
@@ -312,7 +330,8 @@ TEST(Conv2D, ResidualMayBeTheOutputItself) {
   uint32_t seed = 300;
   for (const Geometry& g : {Geometry().k(3).channels(5, 5), Geometry().k(5).dw(17).s(1),
                             Geometry().k(1).size(7, 7).channels(1152, 192),
-                            Geometry().k(1).size(9, 5).channels(256, 256)})
+                            Geometry().k(1).size(9, 5).channels(256, 256),
+      Geometry().k(3).size(61, 40).channels(32, 32)})
     for (const Post& p : {Post{true, true, Activation::kNone, false},
                           Post{false, true, Activation::kRelu6, true}}) {
       SCOPED_TRACE(describe(g) + ", " + describe(p));
