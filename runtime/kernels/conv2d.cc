@@ -5,7 +5,6 @@
 #include <string_view>
 #include <vector>
 
-#include "runtime/kernels/conv2d_bands.h"
 #include "runtime/kernels/dnnl_primitive.h"
 #include "runtime/kernels/output_pass.h"
 #include "runtime/kernels/shape_check.h"
@@ -77,9 +76,10 @@ dnnl::convolution_forward::primitive_desc describe_conv(const DnnlDevice& device
   return {desc, attr, device.engine};
 }
 
-memory copy_into(const DnnlDevice& device, const memory::desc& desc, const float* data) {
-  memory m(desc, device.engine);
-  std::memcpy(m.get_data_handle(), data, desc.get_size());
+// The kernel's own copy of the bias.
+memory copy_into(const DnnlDevice& device, const Conv2DShape& s, const float* bias) {
+  memory m(memory::desc({s.out_channels}, kF32, memory::format_tag::x), device.engine);
+  std::memcpy(m.get_data_handle(), bias, s.out_channels * sizeof(float));
   return m;
 }
 
@@ -90,7 +90,7 @@ struct BoundConv {
   bool copy_residual = false;  // the residual goes into the output before the run
 };
 
-// Parameters shared by every form of one convolution: the caller's weights,
+// Parameters shared by the forms of one convolution: the caller's weights,
 // repacked once per layout a form asks for, and the copied bias.
 struct Parameters {
   const float* caller_weights;  // TFLite layout, read only during create
@@ -142,78 +142,50 @@ BoundConv bind_conv(const DnnlDevice& device, const Conv2DShape& s, Parameters& 
   return conv;
 }
 
-// Output bytes per band: a quarter of this machine's 512 KiB L2, leaving room
-// for the band's input and the weights.
-constexpr size_t kBandBytes = 128 * 1024;
-
-// The convolution on oneDNN over the caller's NHWC tensors, in bands of output
-// rows (see conv2d_bands.h), each followed by the activation and PReLU in a
-// pass of our own (see output_pass.h). Bands of equal geometry share a form.
-// With a residual there are two sets of forms: one adding a separate residual
-// tensor, and one for a caller that passes the output itself as the residual,
-// where reading the residual while the output is being written would be unsafe.
+// The convolution on oneDNN over the caller's NHWC tensors, followed by the
+// activation and PReLU in a pass of our own (see output_pass.h). With a
+// residual it holds two forms: one adding a separate residual tensor, and one
+// for a caller that passes the output itself as the residual, where reading
+// the residual while the output is being written would be unsafe.
 class DnnlConv2D final : public Conv2DKernel {
  public:
   DnnlConv2D(const Conv2DShape& s, const float* weights, const float* bias,
              const Conv2DPostOps& post)
-      : channels_(s.out_channels),
+      : output_count_(size_t(s.batch) * s.out_height * s.out_width * s.out_channels),
+        channels_(s.out_channels),
         activation_(post.activation),
         alpha_(post.prelu_alpha ? std::vector<float>(post.prelu_alpha,
                                                      post.prelu_alpha + s.out_channels)
-                                : std::vector<float>()) {
-    Parameters parameters{weights, {}, {}};
-    if (bias)
-      parameters.bias = copy_into(device_, memory::desc({s.out_channels}, kF32, memory::format_tag::x), bias);
-    const size_t in_row = size_t(s.in_width) * s.in_channels;
-    const size_t out_row = size_t(s.out_width) * s.out_channels;
-    for (const kernels::Band& band : kernels::plan_bands(s, kBandBytes)) {
-      size_t form = 0;
-      while (form < geometries_.size() && !kernels::same_geometry(geometries_[form], band.shape))
-        ++form;
-      if (form == geometries_.size()) {
-        geometries_.push_back(band.shape);
-        separate_.push_back(bind_conv(device_, band.shape, parameters,
-                                      post.add_residual ? Residual::kSeparate : Residual::kNone));
-        if (post.add_residual)
-          in_place_.push_back(bind_conv(device_, band.shape, parameters, Residual::kInPlace));
-      }
-      bands_.push_back({form, band.in_row * in_row, band.out_row * out_row,
-                        size_t(band.shape.batch) * band.shape.out_height * s.out_width});
-    }
+                                : std::vector<float>()),
+        parameters_{weights, {}, bias ? std::optional<memory>(copy_into(device_, s, bias))
+                                      : std::nullopt},
+        separate_(bind_conv(device_, s, parameters_,
+                            post.add_residual ? Residual::kSeparate : Residual::kNone)) {
+    if (post.add_residual) in_place_.emplace(bind_conv(device_, s, parameters_, Residual::kInPlace));
+    parameters_.caller_weights = nullptr;  // not the kernel's to keep
   }
 
   void run(const float* input, float* output, const float* residual) override {
-    std::vector<BoundConv>& forms = (residual == output && !in_place_.empty()) ? in_place_ : separate_;
-    for (const BandRun& band : bands_) {
-      BoundConv& conv = forms[band.form];
-      float* out = output + band.out_offset;
-      conv.primitive.set_handle(conv.src, input + band.in_offset);
-      conv.primitive.set_handle(conv.dst, out);
-      if (conv.residual >= 0) conv.primitive.set_handle(conv.residual, residual + band.out_offset);
-      if (conv.copy_residual)
-        std::memcpy(out, residual + band.out_offset, band.pixels * channels_ * sizeof(float));
-      conv.primitive.execute();
-      if (!alpha_.empty() || activation_ != Activation::kNone)
-        kernels::apply_output_pass(out, band.pixels, channels_, activation_,
-                                   alpha_.empty() ? nullptr : alpha_.data());
-    }
+    BoundConv& conv = (in_place_ && residual == output) ? *in_place_ : separate_;
+    conv.primitive.set_handle(conv.src, input);
+    conv.primitive.set_handle(conv.dst, output);
+    if (conv.residual >= 0) conv.primitive.set_handle(conv.residual, residual);
+    if (conv.copy_residual) std::memcpy(output, residual, output_count_ * sizeof(float));
+    conv.primitive.execute();
+    if (!alpha_.empty() || activation_ != Activation::kNone)
+      kernels::apply_output_pass(output, output_count_ / channels_, channels_, activation_,
+                                 alpha_.empty() ? nullptr : alpha_.data());
   }
 
  private:
-  struct BandRun {
-    size_t form;        // index into the forms and geometries_
-    size_t in_offset;   // floats from the input's start to the band's first row
-    size_t out_offset;  // the same for the output and the residual
-    size_t pixels;      // output pixels in the band
-  };
-
   DnnlDevice device_;
+  size_t output_count_;
   int channels_;
   Activation activation_;
   std::vector<float> alpha_;  // per output channel; empty without PReLU
-  std::vector<Conv2DShape> geometries_;
-  std::vector<BoundConv> separate_, in_place_;  // in_place_ empty without a residual
-  std::vector<BandRun> bands_;
+  Parameters parameters_;
+  BoundConv separate_;
+  std::optional<BoundConv> in_place_;
 };
 
 }  // namespace
