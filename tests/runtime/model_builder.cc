@@ -208,6 +208,11 @@ bool Runner::run(const std::vector<std::vector<float>>& inputs) {
     if (inputs[k].size() != input_arrays_[k].size()) return false;
     std::copy(inputs[k].begin(), inputs[k].end(), input_arrays_[k].begin());
   }
+  return run_current();
+}
+
+bool Runner::run_current() {
+  if (!compiled_) return false;
   return LiteRtRunCompiledModel(compiled_, 0, in_buffers_.size(), in_buffers_.data(), out_buffers_.size(),
                                 out_buffers_.data()) == kLiteRtStatusOk;
 }

@@ -88,6 +88,8 @@ class Runner {
   const std::string& error() const { return error_; }
   // Runs on these inputs (one vector per signature input); false on failure.
   bool run(const std::vector<std::vector<float>>& inputs);
+  // Runs on the inputs as they are (zeros unless run() set them).
+  bool run_current();
   std::vector<std::vector<float>> outputs;
 
  private:
