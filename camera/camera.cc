@@ -39,14 +39,13 @@ std::string busy(const std::string& what) {
 
 Camera::~Camera() { close(); }
 
-bool Camera::open(const std::string& device, int want_width, int want_height,
-                  std::string& error) {
+bool Camera::open(const std::string& device, int want_width, int want_height, std::string& error) {
   close();
   fd = ::open(device.c_str(), O_RDWR | O_NONBLOCK);
   if (fd < 0) {
     const int e = errno;
-    error = e == EBUSY ? busy(device)
-                       : "Cannot open camera " + device + ": " + std::strerror(e) + ".";
+    error =
+        e == EBUSY ? busy(device) : "Cannot open camera " + device + ": " + std::strerror(e) + ".";
     return false;
   }
   auto fail = [&](std::string message) {
@@ -123,54 +122,54 @@ bool Camera::open(const std::string& device, int want_width, int want_height,
 
 bool Camera::read(Image& image, int timeout_ms, std::string& error) {
   error.clear();
-  const std::string lost = "Camera " + name + " stopped delivering frames (unplugged?).";
   pollfd p{fd, POLLIN, 0};
   const int ready = poll(&p, 1, timeout_ms);
-  if (ready == 0) return false;
-  if (ready < 0) {
-    if (errno == EINTR) return false;
-    error = lost;
-    return false;
-  }
-  if (p.revents & (POLLERR | POLLHUP | POLLNVAL)) {
-    error = lost;
-    return false;
-  }
+  if (ready == 0 || (ready < 0 && errno == EINTR)) return false;
+  if (ready < 0 || (p.revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) return lost(error);
 
   // Keep only the newest frame: every older one goes straight back to the
   // driver undecoded, so latency stays at one frame when we fall behind.
   v4l2_buffer held{};
   bool holding = false;
+  int dequeue_errno = 0;
   for (;;) {
     v4l2_buffer buf{};
     buf.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     buf.memory = V4L2_MEMORY_MMAP;
-    if (xioctl(fd, VIDIOC_DQBUF, &buf) != 0) break;
+    if (xioctl(fd, VIDIOC_DQBUF, &buf) != 0) {
+      dequeue_errno = errno;
+      break;
+    }
     if (holding) (void)xioctl(fd, VIDIOC_QBUF, &held);
     held = buf;
     holding = true;
   }
-  if (errno != EAGAIN) {
+  if (dequeue_errno != EAGAIN) {
     if (holding) (void)xioctl(fd, VIDIOC_QBUF, &held);
-    error = lost;
-    return false;
+    return lost(error);
   }
   if (!holding) return false;
 
-  bool decoded = false;
-  // A driver that reports more bytes than it mapped must not make us read past the mapping.
-  const bool index_ok = held.index < buffers.size() && held.bytesused <= buffers[held.index].length;
-  if (index_ok) {
-    const auto* data = static_cast<const uint8_t*>(buffers[held.index].start);
-    if (mjpeg) {
-      decoded = held.bytesused > 0 && decode_jpeg(data, held.bytesused, image);
-    } else if (uint64_t{held.bytesused} >= uint64_t(width) * uint64_t(height) * 2) {
-      yuyv_to_rgb(data, width, height, image);
-      decoded = true;
-    }
-  }
+  const bool decoded = decode_held(held, image);
   (void)xioctl(fd, VIDIOC_QBUF, &held);
   return decoded;
+}
+
+bool Camera::decode_held(const v4l2_buffer& held, Image& image) const {
+  // The buffer's index and byte count come from the driver: a frame that
+  // claims a buffer we did not map, or more bytes than the mapping holds, is
+  // dropped instead of being read past the mapping.
+  if (held.index >= buffers.size() || held.bytesused > buffers[held.index].length) return false;
+  const auto* data = static_cast<const uint8_t*>(buffers[held.index].start);
+  if (mjpeg) return held.bytesused > 0 && decode_jpeg(data, held.bytesused, image);
+  if (uint64_t{held.bytesused} < uint64_t(width) * uint64_t(height) * 2) return false;
+  yuyv_to_rgb(data, width, height, image);
+  return true;
+}
+
+bool Camera::lost(std::string& error) const {
+  error = "Camera " + name + " stopped delivering frames (unplugged?).";
+  return false;
 }
 
 void Camera::close() {

@@ -6,6 +6,8 @@
 
 #include "image/image.h"
 
+struct v4l2_buffer;
+
 // One Video4Linux2 capture device, memory-mapped and streaming, that hands out
 // the newest frame the driver holds, decoded to RGB. Owns its descriptor and
 // its mappings; close() releases them and the destructor calls it.
@@ -35,12 +37,19 @@ class Camera {
   // any time and repeatedly.
   void close();
 
-  int fd = -1;
+  int fd = -1;  // -1 when closed
   bool mjpeg = false;
   bool streaming = false;
   int saved_exposure_priority = -1;
   int width = 0;
   int height = 0;
-  std::string name;  // the card name, known once open succeeded
-  std::vector<Buffer> buffers;
+  std::string name;             // the card name, known once open succeeded
+  std::vector<Buffer> buffers;  // in driver index order
+
+ private:
+  // Decodes the dequeued buffer `held` into `image`; false for a frame that
+  // is empty, too short for its size, or not decodable.
+  bool decode_held(const v4l2_buffer& held, Image& image) const;
+  // Sets the lost-camera message and returns false.
+  bool lost(std::string& error) const;
 };

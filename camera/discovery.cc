@@ -43,9 +43,8 @@ void add_discrete_sizes(int fd, uint32_t pixel_format, std::vector<std::pair<int
     size.pixel_format = pixel_format;
     if (xioctl(fd, VIDIOC_ENUM_FRAMESIZES, &size) != 0) return;
     if (size.type != V4L2_FRMSIZE_TYPE_DISCRETE) return;
-    const std::pair<int, int> wh(static_cast<int>(size.discrete.width),
-                                 static_cast<int>(size.discrete.height));
-    if (std::find(sizes.begin(), sizes.end(), wh) == sizes.end()) sizes.push_back(wh);
+    sizes.emplace_back(static_cast<int>(size.discrete.width),
+                       static_cast<int>(size.discrete.height));
   }
 }
 
@@ -54,7 +53,8 @@ void add_discrete_sizes(int fd, uint32_t pixel_format, std::vector<std::pair<int
 bool describe(int fd, const std::string& path, CameraInfo& info) {
   v4l2_capability cap{};
   if (xioctl(fd, VIDIOC_QUERYCAP, &cap) != 0) return false;
-  const uint32_t caps = (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
+  const uint32_t caps =
+      (cap.capabilities & V4L2_CAP_DEVICE_CAPS) ? cap.device_caps : cap.capabilities;
   if (!(caps & V4L2_CAP_VIDEO_CAPTURE) || !(caps & V4L2_CAP_STREAMING)) return false;
   const char* card = reinterpret_cast<const char*>(cap.card);
   info = {path, std::string(card, strnlen(card, sizeof cap.card)), {}};
@@ -67,7 +67,7 @@ bool describe(int fd, const std::string& path, CameraInfo& info) {
       add_discrete_sizes(fd, fmt.pixelformat, info.sizes);
     }
   }
-  std::sort(info.sizes.begin(), info.sizes.end());
+  sort_camera_sizes(info.sizes);
   return !info.sizes.empty();
 }
 
@@ -77,6 +77,11 @@ void sort_camera_paths(std::vector<std::string>& paths) {
   std::sort(paths.begin(), paths.end(), [](const std::string& a, const std::string& b) {
     return a.size() != b.size() ? a.size() < b.size() : a < b;
   });
+}
+
+void sort_camera_sizes(std::vector<std::pair<int, int>>& sizes) {
+  std::sort(sizes.begin(), sizes.end());
+  sizes.erase(std::unique(sizes.begin(), sizes.end()), sizes.end());
 }
 
 std::vector<CameraInfo> list_cameras() {

@@ -6,8 +6,8 @@
 
 // One capture device the bridge could use.
 struct CameraInfo {
-  std::string path;  // "/dev/videoN", usable as --device
-  std::string name;  // the card name
+  std::string path;                        // "/dev/videoN", usable as --device
+  std::string name;                        // the card name
   std::vector<std::pair<int, int>> sizes;  // distinct discrete MJPEG/YUYV sizes, ascending
 };
 
@@ -18,6 +18,10 @@ std::vector<CameraInfo> list_cameras();
 
 // Path order: a shorter path first, equal lengths in byte order.
 void sort_camera_paths(std::vector<std::string>& paths);
+
+// Ascending by width, then height, each size once (a camera offering a size
+// in both MJPEG and YUYV lists it once).
+void sort_camera_sizes(std::vector<std::pair<int, int>>& sizes);
 
 // {"cameras":[{"path":...,"name":...,"sizes":[[w,h],...]},...]} without white space.
 std::string cameras_json(const std::vector<CameraInfo>& cameras);
