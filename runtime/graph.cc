@@ -212,30 +212,51 @@ bool shapes_agree(const TensorDesc& d, const Shape& inferred) {
   return true;
 }
 
-bool prepare_operators(CompileState& s) {
-  const auto& ops = s.model.operators();
+bool prepare_one(CompileState& s, int i) {
+  const OperatorDesc& op = s.model.operators()[i];
   const auto& tensors = s.model.tensors();
-  for (int i = 0; i < static_cast<int>(ops.size()); ++i) {
-    if (s.absorbed[i]) continue;
-    const OperatorDesc& op = ops[i];
-    const std::string where = "operator " + std::to_string(i) + " (" + operator_name(op.code) + "): ";
-    const OperatorRow* row = op.custom ? nullptr : find_operator(op.code);
-    if (!row) return s.fail(where + "not supported");
-    for (int out : op.outputs) {
-      if (tensors[out].data || s.constant[out] >= 0 || s.known[out])
-        return s.fail(where + "writes a constant, an input or a tensor written before");
-      s.producer[out] = i;
-    }
-    OpContext ctx(s, i);
-    if (!row->prepare(ctx)) return s.fail(where + s.error);
-    for (int out : op.outputs) {
-      if (!s.known[out]) return s.fail(where + "output shape not inferred");
-      const Shape& inferred = s.shapes()[out];
-      if (inferred.elements() > kMaxElements) return s.fail(where + "output too large");
-      if (!shapes_agree(tensors[out], inferred))
-        return s.fail(where + "inferred shape " + inferred.str() + " differs from the declared one");
-    }
+  const std::string where = "operator " + std::to_string(i) + " (" + operator_name(op.code) + "): ";
+  const OperatorRow* row = op.custom ? nullptr : find_operator(op.code);
+  if (!row) return s.fail(where + "not supported");
+  for (int out : op.outputs) {
+    if (tensors[out].data || s.constant[out] >= 0 || s.known[out])
+      return s.fail(where + "writes a constant, an input or a tensor written before");
+    s.producer[out] = i;
   }
+  OpContext ctx(s, i);
+  if (!row->prepare(ctx)) return s.fail(where + s.error);
+  for (int out : op.outputs) {
+    if (!s.known[out]) return s.fail(where + "output shape not inferred");
+    const Shape& inferred = s.shapes()[out];
+    if (inferred.elements() > kMaxElements) return s.fail(where + "output too large");
+    if (!shapes_agree(tensors[out], inferred))
+      return s.fail(where + "inferred shape " + inferred.str() + " differs from the declared one");
+  }
+  return true;
+}
+
+// Files place each DEQUANTIZE of a constant just before its first reader,
+// which may come after the convolution whose PRELU slope it provides. Folding
+// them all first makes every constant visible to the fusion decisions.
+bool fold_constants(CompileState& s) {
+  constexpr int32_t kDequantize = 6;
+  const auto& ops = s.model.operators();
+  for (int i = 0; i < static_cast<int>(ops.size()); ++i) {
+    const OperatorDesc& op = ops[i];
+    if (op.custom || op.code != kDequantize || op.inputs.size() != 1 || op.inputs[0] < 0 ||
+        !s.model.tensors()[op.inputs[0]].data)
+      continue;
+    if (!prepare_one(s, i)) return false;
+    s.absorbed[i] = true;
+  }
+  return true;
+}
+
+bool prepare_operators(CompileState& s) {
+  if (!fold_constants(s)) return false;
+  const auto& ops = s.model.operators();
+  for (int i = 0; i < static_cast<int>(ops.size()); ++i)
+    if (!s.absorbed[i] && !prepare_one(s, i)) return false;
   return true;
 }
 

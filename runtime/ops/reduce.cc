@@ -1,20 +1,42 @@
 #include "runtime/ops/reduce.h"
 
+#include <algorithm>
+
 #include "runtime/ops/strided.h"
 
 namespace runtime {
 
 namespace {
 
-// For every output element (an odometer over the kept dimensions), a sum in
-// double over the reduced dimensions; the order of additions is fixed.
+// Sums in double, in a fixed order. When the input's last dimension is kept
+// (pooling over space), whole input rows are added into a row of
+// accumulators; otherwise each output element sums its own strided run.
 class ReduceKernel final : public Kernel {
  public:
-  ReduceKernel(int in, int out, const StridedView& kept, const StridedView& reduced, bool mean)
+  ReduceKernel(int in, int out, const Shape& shape, const bool* reduce, const StridedView& kept,
+               const StridedView& reduced, bool mean)
       : in_(in), out_(out), kept_(kept), reduced_(reduced),
-        scale_(mean ? 1.0 / static_cast<double>(std::max<int64_t>(reduced.elements(), 1)) : 1.0) {}
+        scale_(mean ? 1.0 / static_cast<double>(std::max<int64_t>(reduced.elements(), 1)) : 1.0) {
+    rows_mode_ = shape.rank >= 2 && !reduce[shape.rank - 1] && reduced.elements() > 1;
+    if (!rows_mode_) return;
+    // Output offsets of each input row: strides over the input's outer dims,
+    // zero along reduced ones.
+    row_rank_ = shape.rank - 1;
+    row_length_ = shape.dims[shape.rank - 1];
+    int64_t out_stride = row_length_;
+    for (int d = shape.rank - 2; d >= 0; --d) {
+      row_dims_[d] = shape.dims[d];
+      row_out_stride_[d] = reduce[d] ? 0 : out_stride;
+      if (!reduce[d]) out_stride *= shape.dims[d];
+    }
+    acc_.assign(static_cast<size_t>(kept.elements()), 0.0);
+  }
 
   void run(TensorData data) override {
+    if (rows_mode_) {
+      run_rows(data[in_], data[out_]);
+      return;
+    }
     const float* in = data[in_];
     float* out = data[out_];
     const int64_t n_out = kept_.elements(), n_red = reduced_.elements();
@@ -32,6 +54,25 @@ class ReduceKernel final : public Kernel {
   }
 
  private:
+  void run_rows(const float* in, float* out) {
+    std::fill(acc_.begin(), acc_.end(), 0.0);
+    int64_t outer = 1;
+    for (int d = 0; d < row_rank_; ++d) outer *= row_dims_[d];
+    int64_t index[kMaxRank] = {};
+    int64_t base = 0;
+    for (int64_t r = 0; r < outer; ++r, in += row_length_) {
+      double* acc = acc_.data() + base;
+      for (int64_t i = 0; i < row_length_; ++i) acc[i] += in[i];
+      for (int d = row_rank_ - 1; d >= 0; --d) {
+        base += row_out_stride_[d];
+        if (++index[d] < row_dims_[d]) break;
+        base -= row_out_stride_[d] * row_dims_[d];
+        index[d] = 0;
+      }
+    }
+    for (size_t o = 0; o < acc_.size(); ++o) out[o] = static_cast<float>(acc_[o] * scale_);
+  }
+
   double sum(const float* in, int64_t count) const {
     int64_t index[kMaxRank] = {};
     int64_t offset = 0;
@@ -51,6 +92,12 @@ class ReduceKernel final : public Kernel {
   int in_, out_;
   StridedView kept_, reduced_;
   double scale_;
+  bool rows_mode_ = false;
+  int row_rank_ = 0;
+  int64_t row_length_ = 0;
+  int64_t row_dims_[kMaxRank] = {};
+  int64_t row_out_stride_[kMaxRank] = {};
+  std::vector<double> acc_;  // sized at compile
 };
 
 }  // namespace
@@ -83,7 +130,7 @@ bool prepare_reduce(OpContext& ctx, bool mean) {
     else if (keep_dims) out_shape.dims[out_shape.rank++] = 1;
   }
   ctx.set_shape(ctx.output(0), out_shape);
-  ctx.add_step(std::make_unique<ReduceKernel>(ctx.input(0), ctx.output(0), kept, reduced, mean), {ctx.input(0)},
+  ctx.add_step(std::make_unique<ReduceKernel>(ctx.input(0), ctx.output(0), x, reduce, kept, reduced, mean), {ctx.input(0)},
                {ctx.output(0)});
   return true;
 }

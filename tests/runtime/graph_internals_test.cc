@@ -48,6 +48,19 @@ TEST(GraphFusion, ResidualAddActivationAndPreluBecomeOneStep) {
   EXPECT_EQ(c.graph->num_steps(), 1u);
 }
 
+TEST(GraphFusion, SlopeDequantizedAfterTheConvolutionStillFuses) {
+  // As the files order it: the slope's DEQUANTIZE sits between conv and PRELU.
+  auto m = conv_then([](ModelBuilder& m, int, int conv) {
+    const int slope = m.tensor({1, 1, 2}), out = m.tensor({1, 4, 4, 2});
+    m.op(kDequantize, {m.constant_half({1, 1, 2}, {0x2e66, 0x3400})}, {slope});
+    m.op(kPrelu, {conv, slope}, {out});
+    m.outputs({out});
+  });
+  const Compiled c = compile(m);
+  ASSERT_TRUE(c.graph) << c.error;
+  EXPECT_EQ(c.graph->num_steps(), 1u);
+}
+
 TEST(GraphFusion, IntermediateReadElsewhereStaysSeparate) {
   auto m = conv_then([](ModelBuilder& m, int in, int conv) {
     const int sum = m.tensor({1, 4, 4, 2}), other = m.tensor({1, 4, 4, 2});
