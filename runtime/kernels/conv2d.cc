@@ -77,7 +77,7 @@ dnnl::convolution_forward::primitive_desc describe_conv(const DnnlDevice& device
 }
 
 // The kernel's own copy of the bias.
-memory copy_into(const DnnlDevice& device, const Conv2DShape& s, const float* bias) {
+memory copy_bias(const DnnlDevice& device, const Conv2DShape& s, const float* bias) {
   memory m(memory::desc({s.out_channels}, kF32, memory::format_tag::x), device.engine);
   std::memcpy(m.get_data_handle(), bias, s.out_channels * sizeof(float));
   return m;
@@ -157,7 +157,7 @@ class DnnlConv2D final : public Conv2DKernel {
         alpha_(post.prelu_alpha ? std::vector<float>(post.prelu_alpha,
                                                      post.prelu_alpha + s.out_channels)
                                 : std::vector<float>()),
-        parameters_{weights, {}, bias ? std::optional<memory>(copy_into(device_, s, bias))
+        parameters_{weights, {}, bias ? std::optional<memory>(copy_bias(device_, s, bias))
                                       : std::nullopt},
         separate_(bind_conv(device_, s, parameters_,
                             post.add_residual ? Residual::kSeparate : Residual::kNone)) {

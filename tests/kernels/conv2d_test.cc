@@ -331,7 +331,8 @@ TEST(Conv2D, ResidualMayBeTheOutputItself) {
   for (const Geometry& g : {Geometry().k(3).channels(5, 5), Geometry().k(5).dw(17).s(1),
                             Geometry().k(1).size(7, 7).channels(1152, 192),
                             Geometry().k(1).size(9, 5).channels(256, 256),
-      Geometry().k(3).size(61, 40).channels(32, 32)})
+      Geometry().k(3).size(61, 40).channels(32, 32),
+      Geometry().k(3).channels(5, 5).pads(4, 0, 1, 3)})
     for (const Post& p : {Post{true, true, Activation::kNone, false},
                           Post{false, true, Activation::kRelu6, true}}) {
       SCOPED_TRACE(describe(g) + ", " + describe(p));
