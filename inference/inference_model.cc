@@ -1,6 +1,7 @@
 #include "inference/inference_model.h"
 
 #include <algorithm>
+#include <limits>
 
 InferenceModel::~InferenceModel() {
   // Buffers before the arrays they wrap and the compiled model; the compiled
@@ -31,7 +32,10 @@ bool InferenceModel::tensor_buffer(LiteRtTensor tensor, FloatArray& data, LiteRt
       type.layout.dimensions[i] = 1;
       if (fixed) *fixed = true;
     }
-    count *= static_cast<size_t>(type.layout.dimensions[i]);
+    // A product that would not fit the byte size handed to the runtime is refused.
+    const size_t dim = static_cast<size_t>(type.layout.dimensions[i]);
+    if (count > std::numeric_limits<size_t>::max() / sizeof(float) / dim) return false;
+    count *= dim;
   }
   // assign reuses the storage when its capacity suffices.
   data.assign(count, 0.0f);

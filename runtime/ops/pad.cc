@@ -2,7 +2,6 @@
 #include <cstring>
 
 #include "runtime/ops/registry.h"
-#include "runtime/ops/strided.h"
 
 namespace runtime {
 
@@ -10,36 +9,43 @@ namespace {
 
 constexpr int32_t kConv2D = 3, kDepthwiseConv2D = 4;
 
-// Zero fill, then the input rows copied into the interior.
+// One pass over the output, row by row along the innermost dimension: rows
+// inside the input get leading zeros, the input row and trailing zeros; all
+// other rows are zeros. Every output element is written exactly once.
 class PadKernel final : public Kernel {
  public:
   PadKernel(int in, int out, const Shape& in_shape, const Shape& out_shape, const std::vector<int32_t>& before)
-      : in_(in), out_(out), in_shape_(in_shape), out_count_(out_shape.elements()) {
-    contiguous_strides(out_shape, out_strides_);
-    offset_ = 0;
-    for (int d = 0; d < out_shape.rank; ++d) offset_ += before[d] * out_strides_[d];
-  }
+      : in_(in), out_(out), in_shape_(in_shape), out_shape_(out_shape), before_(before) {}
   void run(TensorData data) override {
     const float* in = data[in_];
     float* out = data[out_];
-    std::fill(out, out + out_count_, 0.f);
-    const int rank = in_shape_.rank;
-    if (in_shape_.elements() == 0) return;
+    const int rank = out_shape_.rank;
     if (rank == 0) {
       out[0] = in[0];
       return;
     }
-    const int64_t n = in_shape_.dims[rank - 1];
+    const int64_t n_out = out_shape_.dims[rank - 1], n_in = in_shape_.dims[rank - 1];
+    const int64_t lead = before_[rank - 1];
     int64_t outer = 1;
-    for (int d = 0; d < rank - 1; ++d) outer *= in_shape_.dims[d];
+    for (int d = 0; d < rank - 1; ++d) outer *= out_shape_.dims[d];
     int64_t index[kMaxRank] = {};
-    int64_t base = offset_;
-    for (int64_t o = 0; o < outer; ++o, in += n) {
-      std::memcpy(out + base, in, static_cast<size_t>(n) * sizeof(float));
+    for (int64_t o = 0; o < outer; ++o, out += n_out) {
+      bool inside = n_in > 0;
+      int64_t row = 0;  // input row number when inside
+      for (int d = 0; d < rank - 1 && inside; ++d) {
+        const int64_t i = index[d] - before_[d];
+        inside = i >= 0 && i < in_shape_.dims[d];
+        row = row * in_shape_.dims[d] + i;
+      }
+      if (inside) {
+        std::fill(out, out + lead, 0.f);
+        std::memcpy(out + lead, in + row * n_in, static_cast<size_t>(n_in) * sizeof(float));
+        std::fill(out + lead + n_in, out + n_out, 0.f);
+      } else {
+        std::fill(out, out + n_out, 0.f);
+      }
       for (int d = rank - 2; d >= 0; --d) {
-        base += out_strides_[d];
-        if (++index[d] < in_shape_.dims[d]) break;
-        base -= out_strides_[d] * in_shape_.dims[d];
+        if (++index[d] < out_shape_.dims[d]) break;
         index[d] = 0;
       }
     }
@@ -47,10 +53,8 @@ class PadKernel final : public Kernel {
 
  private:
   int in_, out_;
-  Shape in_shape_;
-  int64_t out_count_;
-  int64_t out_strides_[kMaxRank] = {};
-  int64_t offset_;
+  Shape in_shape_, out_shape_;
+  std::vector<int32_t> before_;
 };
 
 // A spatial-only PAD whose one reader is a VALID convolution becomes that

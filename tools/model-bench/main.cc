@@ -1,14 +1,17 @@
-// model-bench MODEL [--runs N] [--profile]
+// model-bench MODEL [MODEL ...] [--runs N] [--profile]
 //
-// Loads and compiles MODEL for the CPU, runs it a few times to warm up, then
-// N times (default 50) on constant inputs, and prints the median, minimum and
-// maximum milliseconds per run. With --profile it also prints each operator
-// type's share of the time.
+// Loads and compiles every MODEL for the CPU (printing the time this took
+// and the process's resident memory once all are loaded), then for each runs
+// it a few times to warm up and N times (default 50) on constant inputs, and
+// prints the median, minimum and maximum milliseconds per run. With --profile
+// it also prints each operator type's share of the time.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -55,89 +58,121 @@ bool bind(LiteRtTensor tensor, Handles& h, std::vector<LiteRtTensorBuffer>& into
 }
 
 int usage() {
-  std::fprintf(stderr, "usage: model-bench MODEL [--runs N] [--profile]\n");
+  std::fprintf(stderr, "usage: model-bench MODEL [MODEL ...] [--runs N] [--profile]\n");
   return 2;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (argc < 2) return usage();
-  const char* path = argv[1];
-  int runs = 50;
-  bool profile = false;
-  for (int i = 2; i < argc; ++i) {
-    if (!std::strcmp(argv[i], "--runs") && i + 1 < argc) {
-      runs = std::atoi(argv[++i]);
-      if (runs < 1) return usage();
-    } else if (!std::strcmp(argv[i], "--profile")) {
-      profile = true;
-    } else {
-      return usage();
+// VmRSS of this process in MiB, or -1.
+double resident_mib() {
+  std::ifstream status("/proc/self/status");
+  std::string key;
+  while (status >> key) {
+    if (key == "VmRSS:") {
+      double kib = 0;
+      status >> kib;
+      return kib / 1024.0;
     }
+    status.ignore(1 << 16, '\n');
   }
-  Handles h;
+  return -1;
+}
+
+// Loads and compiles one model and binds constant-filled arrays to it.
+bool load(const char* path, Handles& h) {
   h.arrays.reserve(64);
-  const auto load_start = Clock::now();
-  if (LiteRtCreateEnvironment(0, nullptr, &h.env) != kLiteRtStatusOk) return 1;
+  if (LiteRtCreateEnvironment(0, nullptr, &h.env) != kLiteRtStatusOk) return false;
   if (LiteRtCreateModelFromFile(h.env, path, &h.model) != kLiteRtStatusOk) {
     std::fprintf(stderr, "cannot load %s: %s\n", path, LiteRtGetEnvironmentLastError(h.env));
-    return 1;
+    return false;
   }
   if (LiteRtCreateCompiledModel(h.env, h.model, nullptr, &h.compiled) != kLiteRtStatusOk) {
     std::fprintf(stderr, "cannot compile %s: %s\n", path, LiteRtGetEnvironmentLastError(h.env));
-    return 1;
+    return false;
   }
-  const double load_ms = ms_since(load_start);
   LiteRtSignature sig = nullptr;
   LiteRtParamIndex ni = 0, no = 0;
   LiteRtGetModelSignature(h.model, 0, &sig);
   LiteRtGetNumSignatureInputs(sig, &ni);
   LiteRtGetNumSignatureOutputs(sig, &no);
-  if (ni + no > 64) return 1;
+  if (ni + no > 64) return false;
   for (LiteRtParamIndex k = 0; k < ni; ++k) {
     LiteRtTensor t = nullptr;
     LiteRtGetSignatureInputTensorByIndex(sig, k, &t);
-    if (!bind(t, h, h.inputs)) return 1;
+    if (!bind(t, h, h.inputs)) return false;
   }
   for (LiteRtParamIndex k = 0; k < no; ++k) {
     LiteRtTensor t = nullptr;
     LiteRtGetSignatureOutputTensorByIndex(sig, k, &t);
-    if (!bind(t, h, h.outputs)) return 1;
+    if (!bind(t, h, h.outputs)) return false;
   }
+  return true;
+}
+
+bool bench(const char* path, Handles& h, int runs, bool profile) {
   auto run = [&] {
     return LiteRtRunCompiledModel(h.compiled, 0, h.inputs.size(), h.inputs.data(), h.outputs.size(),
                                   h.outputs.data()) == kLiteRtStatusOk;
   };
   for (int i = 0; i < 5; ++i)
-    if (!run()) return 1;
+    if (!run()) return false;
   if (profile) LiteRtCompiledModelSetProfiling(h.compiled, 1);
   std::vector<double> times;
   for (int i = 0; i < runs; ++i) {
     const auto start = Clock::now();
-    if (!run()) return 1;
+    if (!run()) return false;
     times.push_back(ms_since(start));
   }
   std::sort(times.begin(), times.end());
-  std::printf("%s: load+compile %.1f ms; %d runs: median %.3f ms, min %.3f ms, max %.3f ms\n", path, load_ms,
-              runs, times[times.size() / 2], times.front(), times.back());
-  if (profile) {
-    size_t n = 0;
-    LiteRtCompiledModelGetNumProfileEntries(h.compiled, &n);
-    uint64_t total = 0;
-    std::vector<std::pair<uint64_t, std::string>> rows;
-    for (size_t i = 0; i < n; ++i) {
-      const char* name = nullptr;
-      uint64_t ns = 0, steps = 0;
-      LiteRtCompiledModelGetProfileEntry(h.compiled, i, &name, &ns, &steps);
-      total += ns;
-      rows.emplace_back(ns, std::string(name) + " (" + std::to_string(steps / static_cast<uint64_t>(runs)) +
-                                " steps)");
-    }
-    std::sort(rows.rbegin(), rows.rend());
-    for (const auto& [ns, name] : rows)
-      std::printf("  %5.1f%%  %8.3f ms/run  %s\n", total ? 100.0 * static_cast<double>(ns) / static_cast<double>(total) : 0.0,
-                  static_cast<double>(ns) / 1e6 / runs, name.c_str());
+  std::printf("%s: %d runs: median %.3f ms, min %.3f ms, max %.3f ms\n", path, runs, times[times.size() / 2],
+              times.front(), times.back());
+  if (!profile) return true;
+  size_t n = 0;
+  LiteRtCompiledModelGetNumProfileEntries(h.compiled, &n);
+  uint64_t total = 0;
+  std::vector<std::pair<uint64_t, std::string>> rows;
+  for (size_t i = 0; i < n; ++i) {
+    const char* name = nullptr;
+    uint64_t ns = 0, steps = 0;
+    LiteRtCompiledModelGetProfileEntry(h.compiled, i, &name, &ns, &steps);
+    total += ns;
+    rows.emplace_back(ns, std::string(name) + " (" + std::to_string(steps / static_cast<uint64_t>(runs)) + " steps)");
   }
+  std::sort(rows.rbegin(), rows.rend());
+  for (const auto& [ns, name] : rows)
+    std::printf("  %5.1f%%  %8.3f ms/run  %s\n",
+                total ? 100.0 * static_cast<double>(ns) / static_cast<double>(total) : 0.0,
+                static_cast<double>(ns) / 1e6 / runs, name.c_str());
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<const char*> paths;
+  int runs = 50;
+  bool profile = false;
+  for (int i = 1; i < argc; ++i) {
+    if (!std::strcmp(argv[i], "--runs") && i + 1 < argc) {
+      runs = std::atoi(argv[++i]);
+      if (runs < 1) return usage();
+    } else if (!std::strcmp(argv[i], "--profile")) {
+      profile = true;
+    } else if (argv[i][0] == '-') {
+      return usage();
+    } else {
+      paths.push_back(argv[i]);
+    }
+  }
+  if (paths.empty()) return usage();
+  std::vector<std::unique_ptr<Handles>> models;
+  const auto load_start = Clock::now();
+  for (const char* path : paths) {
+    models.push_back(std::make_unique<Handles>());
+    if (!load(path, *models.back())) return 1;
+  }
+  std::printf("load+compile of %zu model(s): %.1f ms; resident memory %.1f MiB\n", paths.size(), ms_since(load_start),
+              resident_mib());
+  for (size_t i = 0; i < paths.size(); ++i)
+    if (!bench(paths[i], *models[i], runs, profile)) return 1;
   return 0;
 }
