@@ -44,6 +44,8 @@ struct CompileState {
   std::vector<bool> absorbed;       // operator computed by an earlier one
   std::vector<OpContext::FoldedPad> folded;  // per operator
   std::vector<bool> has_fold;
+  std::vector<int> order;     // operators in execution order
+  std::vector<int> position;  // per operator, its place in `order`
   int current = 0;
 
   std::vector<Shape>& shapes() { return graph.shapes_; }
@@ -141,16 +143,17 @@ void OpContext::add_step(std::unique_ptr<Kernel> kernel, std::vector<int> reads,
 int OpContext::sole_consumer(int t) const {
   if (state_.graph_output[t] || state_.consumers[t] != 1) return -1;
   const auto& ops = state_.model.operators();
-  for (int i = op_index_ + 1; i < static_cast<int>(ops.size()); ++i)
+  for (int i = 0; i < static_cast<int>(ops.size()); ++i)
     for (int in : ops[i].inputs)
-      if (in == t) return i;
+      if (in == t) return state_.position[i] > state_.position[op_index_] ? i : -1;
   return -1;
 }
 
 bool OpContext::produced_before(int t, int op) const {
   if (state_.constant[t] >= 0) return true;
   if (!state_.known[t]) return false;
-  return state_.producer[t] < op;
+  const int p = state_.producer[t];
+  return p < 0 || state_.position[p] < state_.position[op];
 }
 
 void OpContext::absorb(int op, const Shape& s) {
@@ -252,10 +255,45 @@ bool fold_constants(CompileState& s) {
   return true;
 }
 
-bool prepare_operators(CompileState& s) {
-  if (!fold_constants(s)) return false;
+// Files often compute a residual branch between a convolution and the ADD
+// that joins it, so the convolution could not read the residual when it
+// runs. Such a convolution, whose only reader is that ADD, is moved to just
+// before it: its inputs are still written earlier and nothing in between
+// reads its output, so the results are unchanged and the ADD can fold in.
+void schedule(CompileState& s) {
+  constexpr int32_t kAdd = 0, kConv2D = 3, kDepthwiseConv2D = 4;
   const auto& ops = s.model.operators();
-  for (int i = 0; i < static_cast<int>(ops.size()); ++i)
+  const int n = static_cast<int>(ops.size());
+  std::vector<int> producer(s.model.tensors().size(), -1);
+  for (int i = 0; i < n; ++i)
+    for (int t : ops[i].outputs) producer[t] = i;
+  s.order.resize(n);
+  for (int i = 0; i < n; ++i) s.order[i] = i;
+  for (int i = 0; i < n; ++i) {
+    const OperatorDesc& conv = ops[i];
+    if (conv.custom || (conv.code != kConv2D && conv.code != kDepthwiseConv2D) || conv.outputs.size() != 1) continue;
+    const int t = conv.outputs[0];
+    if (s.graph_output[t] || s.consumers[t] != 1) continue;
+    int add = -1;
+    for (int j = i + 1; j < n && add < 0; ++j)
+      for (int in : ops[j].inputs)
+        if (in == t) add = j;
+    if (add < 0 || ops[add].custom || ops[add].code != kAdd || ops[add].inputs.size() != 2) continue;
+    const int r = ops[add].inputs[0] == t ? ops[add].inputs[1] : ops[add].inputs[0];
+    if (r < 0 || producer[r] < i) continue;  // already available, nothing to gain
+    // Move i to just before `add` in the current order.
+    auto from = std::find(s.order.begin(), s.order.end(), i);
+    auto to = std::find(s.order.begin(), s.order.end(), add);
+    if (from < to) std::rotate(from, from + 1, to);
+  }
+  s.position.assign(n, 0);
+  for (int k = 0; k < n; ++k) s.position[s.order[k]] = k;
+}
+
+bool prepare_operators(CompileState& s) {
+  schedule(s);
+  if (!fold_constants(s)) return false;
+  for (int i : s.order)
     if (!s.absorbed[i] && !prepare_one(s, i)) return false;
   return true;
 }
@@ -267,7 +305,7 @@ std::unique_ptr<Graph> Graph::compile(const Model& model, const std::vector<Shap
   auto graph = std::unique_ptr<Graph>(new Graph);
   Graph& g = *graph;
   const size_t n = model.tensors().size();
-  CompileState s{model, g, error, {}, {}, {}, {}, {}, {}, {}, {}, 0};
+  CompileState s{model, g, error, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, 0};
   s.known.assign(n, false);
   s.constant.assign(n, -1);
   s.producer.assign(n, -1);

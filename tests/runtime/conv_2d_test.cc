@@ -99,6 +99,21 @@ TEST(Conv2DOp, ResidualAddReluAndPreluChain) {
   }
 }
 
+TEST(Conv2DOp, ResidualComputedAfterTheConvolution) {
+  // conv, then the residual branch (NEG of the input), then ADD and RELU.
+  ConvCase c;
+  c.in_c = c.out_c = 3;
+  ConvModel cm = build_conv(c, fb::ActivationFunctionType_NONE, 11);
+  const int late = cm.m.tensor({1, 5, 5, 3}), sum = cm.m.tensor({1, 5, 5, 3}), out = cm.m.tensor({1, 5, 5, 3});
+  cm.m.op(kNeg, {cm.input}, {late});
+  cm.m.op(kAdd, {cm.conv_out, late}, {sum});
+  cm.m.op(kRelu, {sum}, {out});
+  cm.m.outputs({out});
+  auto expected = conv_reference(c, cm.x, cm.weights, cm.bias);
+  for (size_t i = 0; i < expected.size(); ++i) expected[i] = std::max(expected[i] - cm.x[i], 0.f);
+  expect_close(run_model(cm.m, {cm.x}), expected, 1e-4f);
+}
+
 TEST(Conv2DOp, IntermediateWithAnotherReaderIsNotFused) {
   // The conv result is both a graph output and the ADD's input: both must be right.
   ConvCase c;
