@@ -19,7 +19,9 @@ TEST(WireReader, VarintsEndWithinTenBytesAndTheData) {
   ASSERT_TRUE(read_varint(c, v));
   EXPECT_EQ(v, ~std::uint64_t{0});
   EXPECT_TRUE(at_end(c));
-  for (const Bytes& bad : {Bytes(11, 0x80), Bytes{0x80, 0x80}, Bytes{}}) {
+  Bytes eleven(10, 0x80);
+  eleven.push_back(0x01);
+  for (const Bytes& bad : {eleven, Bytes(11, 0x80), Bytes{0x80, 0x80}, Bytes{}}) {
     WireCursor b{bad};
     EXPECT_FALSE(read_varint(b, v)) << bad.size();
     EXPECT_LE(b.pos, bad.size());
