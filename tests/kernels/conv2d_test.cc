@@ -201,6 +201,30 @@ TEST(Conv2D, DilationAndBatchMatchPlainLoop) {
       expect_matches_plain_loop(g, p, seed++);
 }
 
+// Height and width differ in kernel, stride, dilation and padding, so that a
+// swapped axis anywhere shows.
+TEST(Conv2D, RectangularGeometryMatchesPlainLoop) {
+  for (int groups : {1, 6}) {
+    Conv2DShape s;
+    s.in_height = 9, s.in_width = 13, s.in_channels = 6, s.out_channels = groups == 1 ? 4 : 6;
+    s.kernel_height = 1, s.kernel_width = 3;
+    s.stride_height = 2, s.stride_width = 1;
+    s.dilation_height = 1, s.dilation_width = 2;
+    s.pad_top = 1, s.pad_bottom = 0, s.pad_left = 2, s.pad_right = 1;
+    s.out_height = (9 + 1 - 1) / 2 + 1, s.out_width = (13 + 3 - 5) / 1 + 1;
+    s.groups = groups;
+    Data d(s, 42 + groups);
+    std::string error;
+    auto kernel = Conv2DKernel::create(s, d.weights.data(), d.bias.data(), {}, error);
+    ASSERT_NE(kernel, nullptr) << error;
+    std::vector<float> out(output_count(s));
+    kernel->run(d.input.data(), out.data(), nullptr);
+    const Expected e = reference_conv2d(s, d.input.data(), d.weights.data(), d.bias.data(),
+                                        nullptr, Activation::kNone, nullptr);
+    EXPECT_EQ(count_mismatches(e, out), 0) << "groups " << groups;
+  }
+}
+
 // Outputs larger than the core's L2, where the library blocks its loops
 // differently from the small cases above.
 TEST(Conv2D, LargeOutputsMatchPlainLoop) {
