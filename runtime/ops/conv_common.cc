@@ -8,29 +8,17 @@ namespace {
 
 constexpr int32_t kAdd = 0, kRelu = 19, kRelu6 = 21, kPrelu = 54;
 
-// The library's RELU/RELU6 turn NaN into 0 where the file format's keep it,
-// so the activation is applied here, after the kernel, by a clamp that lets
-// NaN through.
 class ConvolutionKernel final : public Kernel {
  public:
-  ConvolutionKernel(std::unique_ptr<Conv2DKernel> conv, int in, int out, int residual, Activation act,
-                    int64_t count)
-      : conv_(std::move(conv)), in_(in), out_(out), residual_(residual), act_(act), count_(count) {}
+  ConvolutionKernel(std::unique_ptr<Conv2DKernel> conv, int in, int out, int residual)
+      : conv_(std::move(conv)), in_(in), out_(out), residual_(residual) {}
   void run(TensorData data) override {
-    float* out = data[out_];
-    conv_->run(data[in_], out, residual_ >= 0 ? data[residual_] : nullptr);
-    if (act_ == Activation::kRelu) {
-      for (int64_t i = 0; i < count_; ++i) out[i] = out[i] < 0.f ? 0.f : out[i];
-    } else if (act_ == Activation::kRelu6) {
-      for (int64_t i = 0; i < count_; ++i) out[i] = out[i] < 0.f ? 0.f : (out[i] > 6.f ? 6.f : out[i]);
-    }
+    conv_->run(data[in_], data[out_], residual_ >= 0 ? data[residual_] : nullptr);
   }
 
  private:
   std::unique_ptr<Conv2DKernel> conv_;
   int in_, out_, residual_;
-  Activation act_;
-  int64_t count_;
 };
 
 // The operations after a convolution that its kernel applies instead, in the
@@ -42,15 +30,6 @@ struct PostChain {
   int output = -1;  // the tensor the kernel finally writes
   std::vector<float> alpha;
 };
-
-bool kernel_activation(fb::ActivationFunctionType act, Activation& out) {
-  switch (act) {
-    case fb::ActivationFunctionType_NONE: out = Activation::kNone; return true;
-    case fb::ActivationFunctionType_RELU: out = Activation::kRelu; return true;
-    case fb::ActivationFunctionType_RELU6: out = Activation::kRelu6; return true;
-    default: return false;
-  }
-}
 
 bool float_tensor(OpContext& ctx, int t) { return t >= 0 && ctx.type(t) == fb::TensorType_FLOAT32; }
 
@@ -91,9 +70,7 @@ void fold_following(OpContext& ctx, const Shape& out_shape, PostChain& chain) {
       }
     }
   }
-  // PReLU after an activation would have to run after the clamp that
-  // ConvolutionKernel applies itself, so it is only folded without one.
-  if (chain.post.activation == Activation::kNone) {
+  {
     const int c = ctx.sole_consumer(t);
     if (c >= 0) {
       const OperatorDesc& op = ctx.desc_at(c);
@@ -117,6 +94,15 @@ void fold_following(OpContext& ctx, const Shape& out_shape, PostChain& chain) {
 }
 
 }  // namespace
+
+bool kernel_activation(fb::ActivationFunctionType act, Activation& out) {
+  switch (act) {
+    case fb::ActivationFunctionType_NONE: out = Activation::kNone; return true;
+    case fb::ActivationFunctionType_RELU: out = Activation::kRelu; return true;
+    case fb::ActivationFunctionType_RELU6: out = Activation::kRelu6; return true;
+    default: return false;
+  }
+}
 
 bool conv_output_size(fb::Padding padding, int in, int kernel, int stride, int dilation, int& out,
                       int& pad_before, int& pad_after) {
@@ -207,16 +193,12 @@ bool prepare_convolution(OpContext& ctx, const ConvParams& p) {
   fold_following(ctx, out_shape, chain);
   if (!chain.alpha.empty()) chain.post.prelu_alpha = chain.alpha.data();
 
-  const Activation activation = chain.post.activation;
-  chain.post.activation = Activation::kNone;
   std::string error;
   auto conv = Conv2DKernel::create(s, weights, bias_data, chain.post, error);
   if (!conv) return ctx.fail("kernel: " + error);
   std::vector<int> reads = {in};
   if (chain.residual >= 0) reads.push_back(chain.residual);
-  ctx.add_step(std::make_unique<ConvolutionKernel>(std::move(conv), in, chain.output, chain.residual,
-                                                   activation, out_shape.elements()),
-               reads,
+  ctx.add_step(std::make_unique<ConvolutionKernel>(std::move(conv), in, chain.output, chain.residual), reads,
                {chain.output});
   return true;
 }

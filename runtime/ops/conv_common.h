@@ -12,6 +12,9 @@ struct ConvParams {
   bool depthwise = false;
 };
 
+// The kernels' form of a fused activation; false for one they do not have.
+bool kernel_activation(fb::ActivationFunctionType act, Activation& out);
+
 // Output size and leading padding of one spatial dimension, as the file
 // format defines SAME and VALID. False when the output would be empty.
 bool conv_output_size(fb::Padding padding, int in, int kernel, int stride, int dilation, int& out,

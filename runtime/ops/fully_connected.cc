@@ -1,40 +1,20 @@
+#include "runtime/ops/conv_common.h"
 #include "runtime/ops/registry.h"
 
 namespace runtime {
 
 namespace {
 
-// The activation is applied here rather than by the library, whose RELU
-// turns NaN into 0 (see ConvolutionKernel).
 class FullyConnectedStep final : public Kernel {
  public:
-  FullyConnectedStep(std::unique_ptr<FullyConnectedKernel> fc, int in, int out, Activation act, int64_t count)
-      : fc_(std::move(fc)), in_(in), out_(out), act_(act), count_(count) {}
-  void run(TensorData data) override {
-    float* out = data[out_];
-    fc_->run(data[in_], out);
-    if (act_ == Activation::kRelu) {
-      for (int64_t i = 0; i < count_; ++i) out[i] = out[i] < 0.f ? 0.f : out[i];
-    } else if (act_ == Activation::kRelu6) {
-      for (int64_t i = 0; i < count_; ++i) out[i] = out[i] < 0.f ? 0.f : (out[i] > 6.f ? 6.f : out[i]);
-    }
-  }
+  FullyConnectedStep(std::unique_ptr<FullyConnectedKernel> fc, int in, int out)
+      : fc_(std::move(fc)), in_(in), out_(out) {}
+  void run(TensorData data) override { fc_->run(data[in_], data[out_]); }
 
  private:
   std::unique_ptr<FullyConnectedKernel> fc_;
   int in_, out_;
-  Activation act_;
-  int64_t count_;
 };
-
-bool kernel_activation(fb::ActivationFunctionType act, Activation& out) {
-  switch (act) {
-    case fb::ActivationFunctionType_NONE: out = Activation::kNone; return true;
-    case fb::ActivationFunctionType_RELU: out = Activation::kRelu; return true;
-    case fb::ActivationFunctionType_RELU6: out = Activation::kRelu6; return true;
-    default: return false;
-  }
-}
 
 }  // namespace
 
@@ -81,10 +61,9 @@ bool prepare_fully_connected(OpContext& ctx) {
   if (out_shape.elements() > kMaxElements) return ctx.fail("output too large");
   ctx.set_shape(out, out_shape);
   std::string error;
-  auto fc = FullyConnectedKernel::create(s, weights, bias, Activation::kNone, error);
+  auto fc = FullyConnectedKernel::create(s, weights, bias, act, error);
   if (!fc) return ctx.fail("kernel: " + error);
-  ctx.add_step(std::make_unique<FullyConnectedStep>(std::move(fc), in, out, act, out_shape.elements()), {in},
-               {out});
+  ctx.add_step(std::make_unique<FullyConnectedStep>(std::move(fc), in, out), {in}, {out});
   return true;
 }
 

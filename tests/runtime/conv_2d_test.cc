@@ -73,6 +73,22 @@ TEST(Conv2DOp, FusedActivationOfTheOperator) {
   expect_close(run_model(cm.m, {cm.x}), expected, 1e-4f);
 }
 
+TEST(Conv2DOp, NaNStaysNaNThroughFusedActivations) {
+  // The real runtime keeps NaN through RELU; a model dividing by a zero
+  // spread relies on it to report NaN rather than a plausible number.
+  for (auto act : {fb::ActivationFunctionType_RELU, fb::ActivationFunctionType_RELU6}) {
+    ConvCase c;
+    c.kh = c.kw = 1;
+    ConvModel cm = build_conv(c, act, 13);
+    cm.m.outputs({cm.conv_out});
+    cm.x[0] = std::nanf("");
+    const auto r = run_model(cm.m, {cm.x});
+    ASSERT_EQ(r.size(), 5u * 5 * 4);
+    for (int o = 0; o < 4; ++o) EXPECT_TRUE(std::isnan(r[o])) << o;
+    EXPECT_FALSE(std::isnan(r[4]));
+  }
+}
+
 TEST(Conv2DOp, ResidualAddReluAndPreluChain) {
   // conv -> ADD(residual) -> RELU, and conv -> ADD -> PRELU, as the models chain them.
   for (int tail : {kRelu, kPrelu}) {
