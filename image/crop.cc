@@ -80,6 +80,7 @@ inline __m128 load_rgbx(const uint8_t* p) {
 // channels go through the lanes of one vector with the scalar operations of
 // sample_checked in the same order (0 + a is exactly a), so the results are
 // the same bit for bit.
+template <bool kSpareLane>
 inline void sample_inside(const Sampler& s, const uint8_t* p00, const float (&weights)[4],
                           float* out) {
   const uint8_t* p01 = p00 + s.row;
@@ -88,10 +89,15 @@ inline void sample_inside(const Sampler& s, const uint8_t* p00, const float (&we
   sum = _mm_add_ps(sum, _mm_mul_ps(_mm_set1_ps(weights[2]), load_rgbx(p01)));
   sum = _mm_add_ps(sum, _mm_mul_ps(_mm_set1_ps(weights[3]), load_rgbx(p01 + 3)));
   const __m128 value = _mm_add_ps(_mm_mul_ps(sum, _mm_set1_ps(s.scale)), _mm_set1_ps(s.lo));
-  _mm_storel_pi(reinterpret_cast<__m64*>(out), value);
-  _mm_store_ss(out + 2, _mm_movehl_ps(value, value));
+  if (kSpareLane) {
+    _mm_storeu_ps(out, value);  // the fourth float is the next sample's, written later
+  } else {
+    _mm_storel_pi(reinterpret_cast<__m64*>(out), value);
+    _mm_store_ss(out + 2, _mm_movehl_ps(value, value));
+  }
 }
 #else
+template <bool kSpareLane>
 inline void sample_inside(const Sampler& s, const uint8_t* p00, const float (&weights)[4],
                           float* out) {
   const uint8_t* p01 = p00 + s.row;
@@ -115,20 +121,28 @@ struct RowTaps {
 };
 
 // Fills `taps` for samples (x, y) = (column_x[k] - v_sin, column_y[k] + v_cos).
-void locate_row(const float* column_x, const float* column_y, int n, float v_sin, float v_cos,
+// True when every sample of the row may take sample_inside: all four
+// neighbours in the image and (x0 + 1, y0 + 1) never the image's last pixel
+// (checked as y0 + 2 < height, simpler and rarely stricter).
+bool locate_row(const float* column_x, const float* column_y, int n, float v_sin, float v_cos,
                 int width, int height, RowTaps& taps) {
   const float fw = static_cast<float>(width);
   const float fh = static_cast<float>(height);
+  const int32_t last_x0 = width - 2;
+  const int32_t last_y0 = height - 3;
+  int32_t all_inside = 1;
   for (int k = 0; k < n; ++k) {
     float x = column_x[k] - v_sin;
     float y = column_y[k] + v_cos;
-    // floor(x) >= -1 and floor(x) < width hold exactly when x does. A sample
-    // outside (or NaN, which fails every comparison) has no neighbour in the
-    // image: it is moved to -4, still without one, before the conversion to
-    // int, which would be undefined for a huge or NaN value.
-    const bool in_range = (x >= -1.0f) & (x < fw) & (y >= -1.0f) & (y < fh);
-    x = in_range ? x : -4.0f;
-    y = in_range ? y : -4.0f;
+    // A sample outside -1 <= x < width, -1 <= y < height has no neighbour in
+    // the image, and still has none when pulled to the nearest of -4 and the
+    // far edge; so does NaN, which fails both comparisons and becomes -4.
+    // Clamping first also keeps a huge or NaN value from the conversion to
+    // int, which would be undefined.
+    x = x > -4.0f ? x : -4.0f;
+    x = x < fw ? x : fw;
+    y = y > -4.0f ? y : -4.0f;
+    y = y < fh ? y : fh;
     // floor without a library call: truncate, then step down for negatives.
     int32_t x0 = static_cast<int32_t>(x);
     int32_t y0 = static_cast<int32_t>(y);
@@ -142,21 +156,45 @@ void locate_row(const float* column_x, const float* column_y, int n, float v_sin
     taps.weights[1][k] = fx * (1.0f - fy);
     taps.weights[2][k] = (1.0f - fx) * fy;
     taps.weights[3][k] = fx * fy;
+    all_inside &= (x0 >= 0) & (x0 <= last_x0) & (y0 >= 0) & (y0 <= last_y0);
   }
+  return all_inside != 0;
 }
 
-// Samples one located row into `out` (3 floats per sample).
-void sample_row(const Sampler& s, const RowTaps& taps, int n, float* out) {
+// Samples one located row into `out` (3 floats per sample). All but the
+// row's last sample may write a fourth float that the next one overwrites.
+void sample_row(const Sampler& s, const RowTaps& taps, int n, bool all_inside, float* out) {
+  if (all_inside) {
+    for (int k = 0; k < n; ++k, out += 3) {
+      const float weights[4] = {taps.weights[0][k], taps.weights[1][k], taps.weights[2][k],
+                                taps.weights[3][k]};
+      const uint8_t* p00 =
+          s.pixels + static_cast<size_t>(taps.y0[k]) * s.row + static_cast<size_t>(taps.x0[k]) * 3;
+      if (k + 1 < n) {
+        sample_inside<true>(s, p00, weights, out);
+      } else {
+        sample_inside<false>(s, p00, weights, out);
+      }
+    }
+    return;
+  }
   for (int k = 0; k < n; ++k, out += 3) {
     const int x0 = taps.x0[k];
     const int y0 = taps.y0[k];
     const float weights[4] = {taps.weights[0][k], taps.weights[1][k], taps.weights[2][k],
                               taps.weights[3][k]};
-    const bool inside = x0 >= 0 && y0 >= 0 && x0 + 1 < s.width && y0 + 1 < s.height;
-    const bool last_pixel = x0 + 2 == s.width && y0 + 2 == s.height;
-    if (inside && !last_pixel) {
-      sample_inside(s, s.pixels + static_cast<size_t>(y0) * s.row + static_cast<size_t>(x0) * 3,
-                    weights, out);
+    // All four neighbours inside (0 <= x0 <= width - 2, likewise y0), and
+    // (x0 + 1, y0 + 1) not the image's last pixel, whose four-byte read in
+    // sample_inside would pass the end.
+    const bool inside = (x0 >= 0) & (x0 <= s.width - 2) & (y0 >= 0) & (y0 <= s.height - 2);
+    const bool last_pixel = (x0 == s.width - 2) & (y0 == s.height - 2);
+    if (inside & !last_pixel) {
+      const uint8_t* p00 = s.pixels + static_cast<size_t>(y0) * s.row + static_cast<size_t>(x0) * 3;
+      if (k + 1 < n) {
+        sample_inside<true>(s, p00, weights, out);
+      } else {
+        sample_inside<false>(s, p00, weights, out);
+      }
     } else {
       sample_checked(s, x0, y0, weights, out);
     }
@@ -184,8 +222,9 @@ void crop_to_tensor(const Image& image, const RotatedRect& rect, int w, int h, f
     }
     for (int j = 0; j < h; ++j) {
       const float v = map.v(static_cast<float>(j));
-      locate_row(column_x, column_y, n, v * map.sin_r, v * map.cos_r, s.width, s.height, taps);
-      sample_row(s, taps, n, out + (static_cast<size_t>(j) * w + i0) * 3);
+      const bool all_inside =
+          locate_row(column_x, column_y, n, v * map.sin_r, v * map.cos_r, s.width, s.height, taps);
+      sample_row(s, taps, n, all_inside, out + (static_cast<size_t>(j) * w + i0) * 3);
     }
   }
 }

@@ -114,8 +114,13 @@ TEST(CropToTensor, MatchesPlainSamplerOnRotatedRegionsBitForBit) {
   const Image image = textured_image(67, 41, 3);
   std::mt19937 rng(11);
   std::uniform_real_distribution<float> pos(-20.0f, 90.0f), size(3.0f, 80.0f), angle(-4.0f, 4.0f);
-  for (int round = 0; round < 20; ++round) {
-    const RotatedRect rect{pos(rng), pos(rng), size(rng), size(rng), angle(rng)};
+  for (int round = 0; round < 22; ++round) {
+    // Two fixed regions first: one well inside, one covering the whole
+    // image up to its last row and column.
+    const RotatedRect rect =
+        round == 0   ? RotatedRect{33, 20, 24, 16, 0.3f}
+        : round == 1 ? RotatedRect{33, 20, 67, 41, 0}
+                     : RotatedRect{pos(rng), pos(rng), size(rng), size(rng), angle(rng)};
     const int w = 1 + static_cast<int>(rng() % 37), h = 1 + static_cast<int>(rng() % 29);
     std::vector<float> out(size_t(w) * h * 3);
     crop_to_tensor(image, rect, w, h, -1.0f, 1.0f, out.data());
@@ -135,23 +140,18 @@ TEST(CropToTensor, EmptyTensorOrRegionOutsideOrNotANumber) {
     crop_to_tensor(image, rect, 2, 2, -0.5f, 0.5f, out.data());
     EXPECT_EQ(out, std::vector<float>(12, -0.5f));
   }
+  crop_to_tensor(Image{}, RotatedRect{0, 0, 4, 4, 0}, 2, 2, -0.5f, 0.5f,
+                 out.data());  // no frame yet
+  EXPECT_EQ(out, std::vector<float>(12, -0.5f));
 }
 
-TEST(CropToImage, LetterboxCornersCentreAndDepth) {
-  Image portrait{480, 640, {}};
-  const RotatedRect square = letterbox_rect(portrait);
-  EXPECT_EQ(square.cx, 240.0f);
-  EXPECT_EQ(square.cy, 320.0f);
-  EXPECT_EQ(square.width, 640.0f);
-  EXPECT_EQ(square.height, 640.0f);
-  EXPECT_EQ(square.rotation, 0.0f);
-
+TEST(CropToImage, LetterboxSquareCornerCentreAndDepth) {
+  const RotatedRect portrait = letterbox_rect(Image{480, 640, {}});
+  EXPECT_TRUE(portrait.cx == 240 && portrait.cy == 320 && portrait.width == 640 &&
+              portrait.height == 640 && portrait.rotation == 0);
   const RotatedRect landscape = letterbox_rect(Image{640, 480, {}});
   const Point corner = crop_to_image(landscape, 128, 128, Point{0, 0, 1});
-  EXPECT_EQ(corner.x, 0.0f);
-  EXPECT_EQ(corner.y, -80.0f);
-  EXPECT_EQ(corner.z, 5.0f);  // one tensor column is five image pixels
+  EXPECT_TRUE(corner.x == 0 && corner.y == -80 && corner.z == 5);  // a column is 5 pixels
   const Point centre = crop_to_image(landscape, 128, 128, Point{64, 64, 0});
-  EXPECT_EQ(centre.x, 320.0f);
-  EXPECT_EQ(centre.y, 240.0f);
+  EXPECT_TRUE(centre.x == 320 && centre.y == 240);
 }
