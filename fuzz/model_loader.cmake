@@ -18,5 +18,5 @@ bridge_fuzz(model_loader_fuzz
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/model_loader_fuzz.cc
   LIBS LiteRt
   SEEDS ${model_seed_files} ${BRIDGE_SHARED_DIR}/models/face/face_blendshapes.tflite
-  ITERATIONS 3000)
+  ITERATIONS 5000)
 add_dependencies(model_loader_fuzz model_loader_seed_files)

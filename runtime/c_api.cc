@@ -58,7 +58,6 @@ struct LiteRtTensorBufferT {
 namespace {
 
 LiteRtElementType element_type(runtime::fb::TensorType t) {
-  using runtime::fb::TensorType;
   switch (t) {
     case runtime::fb::TensorType_FLOAT32: return kLiteRtElementTypeFloat32;
     case runtime::fb::TensorType_FLOAT16: return kLiteRtElementTypeFloat16;

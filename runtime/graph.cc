@@ -46,7 +46,6 @@ struct CompileState {
   std::vector<bool> has_fold;
   std::vector<int> order;     // operators in execution order
   std::vector<int> position;  // per operator, its place in `order`
-  int current = 0;
 
   std::vector<Shape>& shapes() { return graph.shapes_; }
   std::vector<AlignedFloats>& constants() { return graph.constants_; }
@@ -305,7 +304,7 @@ std::unique_ptr<Graph> Graph::compile(const Model& model, const std::vector<Shap
   auto graph = std::unique_ptr<Graph>(new Graph);
   Graph& g = *graph;
   const size_t n = model.tensors().size();
-  CompileState s{model, g, error, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, 0};
+  CompileState s{model, g, error, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}};
   s.known.assign(n, false);
   s.constant.assign(n, -1);
   s.producer.assign(n, -1);

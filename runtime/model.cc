@@ -184,7 +184,6 @@ bool Model::read_operators(const fb::Model& root, const fb::SubGraph& graph, std
     if (!read_list(op->inputs(), true, d.inputs) || !read_list(op->outputs(), false, d.outputs))
       return fail(error, where + " tensor index out of range");
   }
-  std::vector<int> list;
   if (!read_list(graph.inputs(), false, inputs_) || !read_list(graph.outputs(), false, outputs_))
     return fail(error, "subgraph input or output index out of range");
   return true;
