@@ -1,11 +1,13 @@
 // The C surface of the runtime: handles around the model, the compiled graph
 // and the caller's buffers. Every argument is checked here, at the library's
 // edge; the graph underneath trusts what it is given.
+#include <fcntl.h>
 #include <omp.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <new>
 #include <string>
@@ -121,6 +123,42 @@ LiteRtStatus compile(LiteRtCompiledModelT& compiled, const std::vector<runtime::
   return kLiteRtStatusOk;
 }
 
+// No exception may cross the C boundary: running out of memory while
+// loading or compiling becomes a status like any other failure.
+template <typename Fn>
+LiteRtStatus guarded(LiteRtEnvironment env, Fn&& fn) noexcept {
+  try {
+    return fn();
+  } catch (const std::bad_alloc&) {
+    env->last_error = "out of memory";
+    return kLiteRtStatusErrorMemoryAllocationFailure;
+  } catch (...) {
+    env->last_error = "internal error";
+    return kLiteRtStatusErrorRuntimeFailure;
+  }
+}
+
+// The whole of a regular file; false for anything else (a directory, a
+// device) or a read error.
+bool read_regular_file(const char* path, std::vector<uint8_t>& bytes) {
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st;
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0;
+  if (ok) {
+    bytes.resize(static_cast<size_t>(st.st_size));
+    size_t done = 0;
+    while (ok && done < bytes.size()) {
+      const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      ok = n > 0;
+      if (ok) done += static_cast<size_t>(n);
+    }
+  }
+  ::close(fd);
+  return ok;
+}
+
 }  // namespace
 
 extern "C" {
@@ -145,24 +183,21 @@ const char* LiteRtGetEnvironmentLastError(LiteRtEnvironment environment) {
 
 LiteRtStatus LiteRtCreateModelFromFile(LiteRtEnvironment environment, const char* filename, LiteRtModel* model) {
   if (!environment || !filename || !model) return kLiteRtStatusErrorInvalidArgument;
-  std::ifstream in(filename, std::ios::binary);
-  if (!in) {
-    environment->last_error = std::string("cannot open ") + filename;
-    return kLiteRtStatusErrorFileIO;
-  }
-  std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    environment->last_error = std::string("cannot read ") + filename;
-    return kLiteRtStatusErrorFileIO;
-  }
-  return create_model(environment, std::move(bytes), model);
+  return guarded(environment, [&] {
+    std::vector<uint8_t> bytes;
+    if (!read_regular_file(filename, bytes)) {
+      environment->last_error = std::string("cannot read ") + filename;
+      return kLiteRtStatusErrorFileIO;
+    }
+    return create_model(environment, std::move(bytes), model);
+  });
 }
 
 LiteRtStatus LiteRtCreateModelFromBuffer(LiteRtEnvironment environment, const void* data, size_t size,
                                          LiteRtModel* model) {
   if (!environment || (!data && size) || !model) return kLiteRtStatusErrorInvalidArgument;
   const auto* p = static_cast<const uint8_t*>(data);
-  return create_model(environment, std::vector<uint8_t>(p, p + size), model);
+  return guarded(environment, [&] { return create_model(environment, std::vector<uint8_t>(p, p + size), model); });
 }
 
 void LiteRtDestroyModel(LiteRtModel model) { delete model; }
@@ -243,15 +278,16 @@ LiteRtStatus LiteRtCreateCompiledModel(LiteRtEnvironment environment, LiteRtMode
     environment->last_error = "only the CPU accelerator exists";
     return kLiteRtStatusErrorUnsupported;
   }
-  auto compiled = std::make_unique<LiteRtCompiledModelT>();
-  compiled->model = model->model.get();
-  compiled->environment = environment;
-  std::vector<runtime::Shape> shapes;
-  for (int t : model->model->signature().inputs) shapes.push_back(model->model->tensors()[t].shape);
-  const LiteRtStatus status = compile(*compiled, shapes);
-  if (status != kLiteRtStatusOk) return status;
-  *compiled_model = compiled.release();
-  return kLiteRtStatusOk;
+  return guarded(environment, [&] {
+    auto compiled = std::make_unique<LiteRtCompiledModelT>();
+    compiled->model = model->model.get();
+    compiled->environment = environment;
+    std::vector<runtime::Shape> shapes;
+    for (int t : model->model->signature().inputs) shapes.push_back(model->model->tensors()[t].shape);
+    const LiteRtStatus status = compile(*compiled, shapes);
+    if (status == kLiteRtStatusOk) *compiled_model = compiled.release();
+    return status;
+  });
 }
 
 void LiteRtDestroyCompiledModel(LiteRtCompiledModel compiled_model) { delete compiled_model; }
@@ -274,9 +310,11 @@ LiteRtStatus LiteRtCompiledModelResizeInputTensor(LiteRtCompiledModel compiled_m
     shape.dims[shape.rank++] = dims[i];
   }
   if (shape == compiled_model->input_shapes[input_index]) return kLiteRtStatusOk;
-  std::vector<runtime::Shape> shapes = compiled_model->input_shapes;
-  shapes[input_index] = shape;
-  return compile(*compiled_model, shapes);
+  return guarded(compiled_model->environment, [&] {
+    std::vector<runtime::Shape> shapes = compiled_model->input_shapes;
+    shapes[input_index] = shape;
+    return compile(*compiled_model, shapes);
+  });
 }
 
 LiteRtStatus LiteRtRunCompiledModel(LiteRtCompiledModel compiled_model, LiteRtParamIndex signature_index,
@@ -306,8 +344,10 @@ LiteRtStatus LiteRtRunCompiledModel(LiteRtCompiledModel compiled_model, LiteRtPa
 
 LiteRtStatus LiteRtCompiledModelSetProfiling(LiteRtCompiledModel compiled_model, int enabled) {
   if (!compiled_model) return kLiteRtStatusErrorInvalidArgument;
-  compiled_model->graph->set_profiling(enabled != 0);
-  return kLiteRtStatusOk;
+  return guarded(compiled_model->environment, [&] {
+    compiled_model->graph->set_profiling(enabled != 0);
+    return kLiteRtStatusOk;
+  });
 }
 
 LiteRtStatus LiteRtCompiledModelGetNumProfileEntries(LiteRtCompiledModel compiled_model, size_t* num) {

@@ -45,6 +45,23 @@ TEST(InferenceModelLoad, MissingFileGivesTheLoadMessage) {
   EXPECT_EQ(error, "Cannot load model /nonexistent/dir/model.tflite.");
 }
 
+TEST(InferenceModelLoad, DirectoryGivesTheLoadMessage) {
+  const std::string dir = fs::temp_directory_path().string();
+  InferenceModel model;
+  std::string error;
+  EXPECT_FALSE(model.load(dir, error));
+  EXPECT_EQ(error, "Cannot load model " + dir + ".");
+}
+
+TEST(InferenceModelRunState, RunWithoutASuccessfulLoadFailsQuietly) {
+  InferenceModel never_loaded;
+  EXPECT_FALSE(never_loaded.run());
+  InferenceModel failed;
+  std::string error;
+  EXPECT_FALSE(failed.load("/nonexistent/model.tflite", error));
+  EXPECT_FALSE(failed.run());
+}
+
 TEST(InferenceModelLoad, EmptyAndForeignFilesGiveTheLoadMessage) {
   for (const auto& [name, bytes] :
        {std::pair<std::string, std::vector<uint8_t>>{"empty", {}},
