@@ -74,6 +74,12 @@ class ReduceKernel final : public Kernel {
   }
 
   double sum(const float* in, int64_t count) const {
+    if (reduced_.rank == 1) {  // one run of equally spaced elements, often contiguous
+      const int64_t stride = reduced_.stride[0];
+      double total = 0;
+      for (int64_t i = 0; i < count; ++i) total += in[i * stride];
+      return total;
+    }
     int64_t index[kMaxRank] = {};
     int64_t offset = 0;
     double total = 0;
@@ -122,10 +128,19 @@ bool prepare_reduce(OpContext& ctx, bool mean) {
   StridedView kept, reduced;
   Shape out_shape;
   for (int d = 0; d < x.rank; ++d) {
+    // Dimensions of size one add nothing; neighbours that address memory
+    // linearly merge into one, so the loops below run as long as possible.
     StridedView& v = reduce[d] ? reduced : kept;
-    v.dims[v.rank] = x.dims[d];
-    v.stride[v.rank] = strides[d];
-    ++v.rank;
+    if (x.dims[d] != 1) {
+      if (v.rank > 0 && v.stride[v.rank - 1] == strides[d] * x.dims[d]) {
+        v.dims[v.rank - 1] *= x.dims[d];
+        v.stride[v.rank - 1] = strides[d];
+      } else {
+        v.dims[v.rank] = x.dims[d];
+        v.stride[v.rank] = strides[d];
+        ++v.rank;
+      }
+    }
     if (!reduce[d]) out_shape.dims[out_shape.rank++] = x.dims[d];
     else if (keep_dims) out_shape.dims[out_shape.rank++] = 1;
   }
