@@ -42,9 +42,18 @@ bool known_activation(Activation activation, std::string& error) {
   return false;
 }
 
+// Output size of one spatial axis; 0 when the kernel does not fit.
+int64_t conv_output_size(int in, int kernel, int stride, int dilation, int pad_before,
+                         int pad_after) {
+  const int64_t extent = int64_t{in} + pad_before + pad_after;
+  const int64_t reach = int64_t{kernel - 1} * dilation + 1;
+  if (extent < reach) return 0;
+  return (extent - reach) / stride + 1;
+}
+
 bool check_axis(const char* axis, int in, int out, int kernel, int stride, int dilation,
                 int pad_before, int pad_after, std::string& error) {
-  const int expected = conv_output_size(in, kernel, stride, dilation, pad_before, pad_after);
+  const int64_t expected = conv_output_size(in, kernel, stride, dilation, pad_before, pad_after);
   if (expected < 1) {
     error = std::string("convolution ") + axis + ": kernel " + std::to_string(kernel) +
             " (dilation " + std::to_string(dilation) + ") does not fit input " +
@@ -64,13 +73,6 @@ bool check_axis(const char* axis, int in, int out, int kernel, int stride, int d
 }
 
 }  // namespace
-
-int conv_output_size(int in, int kernel, int stride, int dilation, int pad_before, int pad_after) {
-  const int64_t extent = int64_t{in} + pad_before + pad_after;
-  const int64_t reach = int64_t{kernel - 1} * dilation + 1;
-  if (extent < reach) return 0;
-  return static_cast<int>((extent - reach) / stride + 1);
-}
 
 bool check_conv2d(const Conv2DShape& s, const float* weights, const Conv2DPostOps& post,
                   std::string& error) {

@@ -13,7 +13,4 @@ bool check_conv2d(const Conv2DShape& shape, const float* weights, const Conv2DPo
 bool check_fully_connected(const FullyConnectedShape& shape, const float* weights,
                            Activation activation, std::string& error);
 
-// Output size of one spatial axis, as every convolution implementation computes it.
-int conv_output_size(int in, int kernel, int stride, int dilation, int pad_before, int pad_after);
-
 }  // namespace runtime::kernels

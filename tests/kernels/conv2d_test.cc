@@ -410,6 +410,9 @@ TEST(Conv2D, RejectsInconsistentShapesWithAMessage) {
   with("kernel larger than padded input", [](Conv2DShape& s) {
     s.kernel_height = 11, s.out_height = 1;
   });
+  with("padding past the int range", [](Conv2DShape& s) {
+    s.pad_top = s.pad_bottom = 0x7fffffff, s.out_height = 1;
+  });
   with("huge input", [](Conv2DShape& s) {
     s.in_height = s.in_width = 1 << 16, s.out_height = s.out_width = 1 << 16;
   });
