@@ -7,7 +7,8 @@
 // A reader of the Protocol Buffers wire format over bytes it does not own
 // (they must outlive the cursor). Every read checks the bounds first and on
 // failure returns false without reading past the end; the cursor's position
-// is then unspecified and the caller stops reading this message.
+// then points anywhere up to the end, and the caller stops reading this
+// message.
 struct WireCursor {
   std::span<const std::uint8_t> data;
   std::size_t pos = 0;
