@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "runtime/kernels/dnnl_primitive.h"
+#include "runtime/kernels/finite_scan.h"
 #include "runtime/kernels/output_pass.h"
 #include "runtime/kernels/shape_check.h"
 
@@ -44,14 +45,18 @@ memory::desc packed_weights_any(const Conv2DShape& s) {
 // bias, or already sitting in the output when the caller adds in place.
 enum class Residual { kNone, kSeparate, kInPlace };
 
-// Only the residual is fused: the activation and PReLU follow in the output
-// pass (see output_pass.h for why).
-dnnl::primitive_attr make_attr(const Conv2DShape& s, Residual residual) {
+// The residual, then `activation` when the library may apply it (see
+// DnnlConv2D for when); PReLU never, see output_pass.h.
+dnnl::primitive_attr make_attr(const Conv2DShape& s, Residual residual, Activation activation) {
   dnnl::post_ops ops;
   if (residual == Residual::kSeparate)
     ops.append_binary(dnnl::algorithm::binary_add,
                       nhwc(s.batch, s.out_height, s.out_width, s.out_channels));
   if (residual == Residual::kInPlace) ops.append_sum(1.0f);
+  if (activation == Activation::kRelu)
+    ops.append_eltwise(1.0f, dnnl::algorithm::eltwise_relu, 0.0f, 0.0f);
+  if (activation == Activation::kRelu6)
+    ops.append_eltwise(1.0f, dnnl::algorithm::eltwise_clip, 0.0f, 6.0f);
   dnnl::primitive_attr attr;
   attr.set_post_ops(ops);
   attr.set_scratchpad_mode(dnnl::scratchpad_mode::user);
@@ -120,13 +125,14 @@ bool adds_residual_tensor_correctly(const dnnl::convolution_forward::primitive_d
 }
 
 BoundConv bind_conv(const DnnlDevice& device, const Conv2DShape& s, Parameters& parameters,
-                    Residual residual) {
-  auto pd = describe_conv(device, s, parameters.bias.has_value(), make_attr(s, residual));
+                    Residual residual, Activation activation) {
+  auto pd = describe_conv(device, s, parameters.bias.has_value(),
+                          make_attr(s, residual, activation));
   bool copy_residual = false;
   if (residual == Residual::kSeparate && !adds_residual_tensor_correctly(pd)) {
     residual = Residual::kInPlace;
     copy_residual = true;
-    pd = describe_conv(device, s, parameters.bias.has_value(), make_attr(s, residual));
+    pd = describe_conv(device, s, parameters.bias.has_value(), make_attr(s, residual, activation));
   }
   BoundConv conv{BoundPrimitive(device, dnnl::convolution_forward(pd), pd.scratchpad_desc())};
   conv.copy_residual = copy_residual;
@@ -142,36 +148,73 @@ BoundConv bind_conv(const DnnlDevice& device, const Conv2DShape& s, Parameters& 
   return conv;
 }
 
+// The forms of one convolution for one choice of fused activation: one adding
+// a separate residual tensor (or no residual), and with a residual one for a
+// caller that passes the output itself as the residual, where reading the
+// residual while the output is being written would be unsafe.
+struct Forms {
+  BoundConv separate;
+  std::optional<BoundConv> in_place;
+
+  Forms(const DnnlDevice& device, const Conv2DShape& s, Parameters& parameters,
+        bool add_residual, Activation activation)
+      : separate(bind_conv(device, s, parameters,
+                           add_residual ? Residual::kSeparate : Residual::kNone, activation)) {
+    if (add_residual)
+      in_place.emplace(bind_conv(device, s, parameters, Residual::kInPlace, activation));
+  }
+
+  void run(const float* input, float* output, const float* residual, size_t output_count) {
+    BoundConv& conv = (in_place && residual == output) ? *in_place : separate;
+    conv.primitive.set_handle(conv.src, input);
+    conv.primitive.set_handle(conv.dst, output);
+    if (conv.residual >= 0) conv.primitive.set_handle(conv.residual, residual);
+    if (conv.copy_residual) std::memcpy(output, residual, output_count * sizeof(float));
+    conv.primitive.execute();
+  }
+};
+
 // The convolution on oneDNN over the caller's NHWC tensors, followed by the
-// activation and PReLU in a pass of our own (see output_pass.h). With a
-// residual it holds two forms: one adding a separate residual tensor, and one
-// for a caller that passes the output itself as the residual, where reading
-// the residual while the output is being written would be unsafe.
+// activation and PReLU in a pass of our own (see output_pass.h).
+//
+// That pass costs 15-25% on a large output, and is only needed for NaN and
+// infinities: on finite values the library's fused RELU and clip give the
+// same results. A finite input and residual with finite weights and bias give
+// a finite sum unless it overflows float (|x| > 3e38, where summation order
+// already decides between infinity and NaN). So when the activation is the
+// only post-op left and reading the input (and residual) is cheaper than
+// rewriting the output, the kernel also holds a form with the activation
+// fused, and takes it after checking that the input is finite.
 class DnnlConv2D final : public Conv2DKernel {
  public:
   DnnlConv2D(const Conv2DShape& s, const float* weights, const float* bias,
              const Conv2DPostOps& post)
-      : output_count_(size_t(s.batch) * s.out_height * s.out_width * s.out_channels),
+      : input_count_(size_t(s.batch) * s.in_height * s.in_width * s.in_channels),
+        output_count_(size_t(s.batch) * s.out_height * s.out_width * s.out_channels),
         channels_(s.out_channels),
         activation_(post.activation),
+        add_residual_(post.add_residual),
         alpha_(post.prelu_alpha ? std::vector<float>(post.prelu_alpha,
                                                      post.prelu_alpha + s.out_channels)
                                 : std::vector<float>()),
         parameters_{weights, {}, bias ? std::optional<memory>(copy_bias(device_, s, bias))
                                       : std::nullopt},
-        separate_(bind_conv(device_, s, parameters_,
-                            post.add_residual ? Residual::kSeparate : Residual::kNone)) {
-    if (post.add_residual) in_place_.emplace(bind_conv(device_, s, parameters_, Residual::kInPlace));
+        exact_(device_, s, parameters_, post.add_residual, Activation::kNone) {
+    const size_t scanned = input_count_ + (add_residual_ ? output_count_ : 0);
+    if (activation_ != Activation::kNone && alpha_.empty() && scanned < 2 * output_count_ &&
+        kernels::all_finite(weights, tflite_weights(s).get_size() / sizeof(float)) &&
+        (!bias || kernels::all_finite(bias, s.out_channels)))
+      fused_.emplace(device_, s, parameters_, post.add_residual, activation_);
     parameters_.caller_weights = nullptr;  // not the kernel's to keep
   }
 
   void run(const float* input, float* output, const float* residual) override {
-    BoundConv& conv = (in_place_ && residual == output) ? *in_place_ : separate_;
-    conv.primitive.set_handle(conv.src, input);
-    conv.primitive.set_handle(conv.dst, output);
-    if (conv.residual >= 0) conv.primitive.set_handle(conv.residual, residual);
-    if (conv.copy_residual) std::memcpy(output, residual, output_count_ * sizeof(float));
-    conv.primitive.execute();
+    if (fused_ && kernels::all_finite(input, input_count_) &&
+        (!add_residual_ || kernels::all_finite(residual, output_count_))) {
+      fused_->run(input, output, residual, output_count_);
+      return;
+    }
+    exact_.run(input, output, residual, output_count_);
     if (!alpha_.empty() || activation_ != Activation::kNone)
       kernels::apply_output_pass(output, output_count_ / channels_, channels_, activation_,
                                  alpha_.empty() ? nullptr : alpha_.data());
@@ -179,13 +222,14 @@ class DnnlConv2D final : public Conv2DKernel {
 
  private:
   DnnlDevice device_;
-  size_t output_count_;
+  size_t input_count_, output_count_;
   int channels_;
   Activation activation_;
+  bool add_residual_;
   std::vector<float> alpha_;  // per output channel; empty without PReLU
   Parameters parameters_;
-  BoundConv separate_;
-  std::optional<BoundConv> in_place_;
+  Forms exact_;                 // activation and PReLU in the output pass
+  std::optional<Forms> fused_;  // activation in the library, for finite inputs
 };
 
 }  // namespace

@@ -273,6 +273,41 @@ TEST(Conv2D, NanPassesThroughActivations) {
     }
 }
 
+// NaN can also come from the residual alone, or from the model's bias; an
+// expansion (4 -> 16 channels) reads much less than it writes, the case where
+// the kernel checks its inputs instead of passing over its output.
+TEST(Conv2D, NanFromResidualOrBiasPassesThroughActivations) {
+  const Conv2DShape s = Geometry().size(3, 3).channels(4, 16).k(1).shape();
+  const float nan = std::numeric_limits<float>::quiet_NaN();
+  Data d(s, 9);
+  for (Activation a : {Activation::kRelu, Activation::kRelu6}) {
+    SCOPED_TRACE(a == Activation::kRelu ? "relu" : "relu6");
+    Conv2DPostOps post;
+    post.activation = a;
+    post.add_residual = true;
+    std::string error;
+    auto kernel = Conv2DKernel::create(s, d.weights.data(), d.bias.data(), post, error);
+    ASSERT_NE(kernel, nullptr) << error;
+    std::vector<float> residual = d.residual, out(residual.size());
+    kernel->run(d.input.data(), out.data(), residual.data());
+    EXPECT_EQ(count_mismatches(reference_conv2d(s, d.input.data(), d.weights.data(),
+                                                d.bias.data(), residual.data(), a, nullptr),
+                               out),
+              0);
+    residual[21] = nan;
+    kernel->run(d.input.data(), out.data(), residual.data());
+    EXPECT_TRUE(std::isnan(out[21]));
+    EXPECT_FALSE(std::isnan(out[20]));
+
+    std::vector<float> bias = d.bias;
+    bias[3] = nan;
+    kernel = Conv2DKernel::create(s, d.weights.data(), bias.data(), post, error);
+    ASSERT_NE(kernel, nullptr) << error;
+    kernel->run(d.input.data(), out.data(), d.residual.data());
+    for (int pixel = 0; pixel < 9; ++pixel) EXPECT_TRUE(std::isnan(out[pixel * 16 + 3])) << pixel;
+  }
+}
+
 // Values small enough to check by hand: a 3x3 box filter of ones over a 2x3
 // image with SAME padding sums each pixel's in-bounds neighbourhood.
 TEST(Conv2D, BoxFilterGivesHandComputedSums) {
