@@ -7,6 +7,7 @@
 #include <random>
 #include <vector>
 
+#include "image/crop_variants.h"
 #include "tests/image/test_jpeg.h"
 
 namespace {
@@ -122,9 +123,19 @@ TEST(CropToTensor, MatchesPlainSamplerOnRotatedRegionsBitForBit) {
         : round == 1 ? RotatedRect{33, 20, 67, 41, 0}
                      : RotatedRect{pos(rng), pos(rng), size(rng), size(rng), angle(rng)};
     const int w = 1 + static_cast<int>(rng() % 37), h = 1 + static_cast<int>(rng() % 29);
+    const std::vector<float> expected = reference_crop(image, rect, w, h, -1.0f, 1.0f);
     std::vector<float> out(size_t(w) * h * 3);
     crop_to_tensor(image, rect, w, h, -1.0f, 1.0f, out.data());
-    ASSERT_EQ(out, reference_crop(image, rect, w, h, -1.0f, 1.0f)) << round;
+    ASSERT_EQ(out, expected) << round;
+    // Both builds of the sampling loop, whichever this processor runs.
+    crop_to_tensor_baseline(image, rect, w, h, -1.0f, 1.0f, out.data());
+    ASSERT_EQ(out, expected) << round;
+#if defined(__x86_64__)
+    if (__builtin_cpu_supports("sse4.1")) {
+      crop_to_tensor_sse41(image, rect, w, h, -1.0f, 1.0f, out.data());
+      ASSERT_EQ(out, expected) << round;
+    }
+#endif
   }
 }
 

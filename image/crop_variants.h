@@ -1,0 +1,17 @@
+#pragma once
+
+#include "image/crop.h"
+
+// The two builds of crop_to_tensor's sampling loop, between which it chooses
+// by processor; both give the same results. Exposed so that tests can hold
+// each to that. Both require w, h >= 1.
+
+// Baseline x86-64 (SSE2) or plain C++ elsewhere; defined in crop.cc.
+void crop_to_tensor_baseline(const Image& image, const RotatedRect& rect, int w, int h, float lo,
+                             float hi, float* out);
+
+// SSE4.1; defined in crop_sse41.cc, built only for x86-64 (where the build
+// defines BRIDGE_CROP_SSE41), and only to be called where the processor
+// reports SSE4.1.
+void crop_to_tensor_sse41(const Image& image, const RotatedRect& rect, int w, int h, float lo,
+                          float hi, float* out);
