@@ -324,6 +324,11 @@ std::unique_ptr<Graph> Graph::compile(const Model& model, const std::vector<Shap
   for (int t : model.outputs()) s.graph_output[t] = true;
   for (int t : g.outputs_) s.graph_output[t] = true;
 
+  for (size_t t = 0; t < n; ++t)
+    if (model.tensors()[t].sparse || model.tensors()[t].variable) {
+      error = "tensor " + std::to_string(t) + " is sparse or variable, which is not supported";
+      return nullptr;
+    }
   load_constants(s);
   if (input_shapes.size() != g.inputs_.size()) {
     error = "wrong number of input shapes";

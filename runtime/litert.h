@@ -2,7 +2,9 @@
  * the CPU and run it on caller-owned float arrays.
  *
  * Conventions: every function returns a LiteRtStatus; on any result other
- * than kLiteRtStatusOk the output parameters are left untouched. Create
+ * than kLiteRtStatusOk the output parameters are left untouched. Every call
+ * fails with kLiteRtStatusErrorInvalidArgument for a null handle or a null
+ * output pointer; other failures are listed at each call. No call throws. Create
  * functions hand out a handle owned by the caller; every Destroy function
  * accepts null. Handles that a Get function returns (signatures, tensors)
  * are owned by the model and live as long as it does. A compiled model and

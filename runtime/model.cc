@@ -124,6 +124,8 @@ bool Model::read_tensors(const fb::Model& root, const fb::SubGraph& graph, std::
     if (!t) return fail(error, where + " missing");
     d.type = t->type();
     if (t->name()) d.name = t->name()->str();
+    d.sparse = t->sparsity() != nullptr;
+    d.variable = t->is_variable();
     d.has_shape = t->shape() != nullptr;
     if (!read_dims(t->shape(), false, d.shape)) return fail(error, where + " has a bad shape");
     d.signature = d.shape;
@@ -143,7 +145,7 @@ bool Model::read_tensors(const fb::Model& root, const fb::SubGraph& graph, std::
         d.data = b->data()->data();
         d.bytes = b->data()->size();
         const size_t size = element_size(d.type);
-        if (size != 0 && d.bytes != static_cast<size_t>(d.shape.elements()) * size)
+        if (size != 0 && !d.sparse && d.bytes != static_cast<size_t>(d.shape.elements()) * size)
           return fail(error, where + " data size does not match its shape");
       }
     }

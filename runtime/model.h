@@ -38,6 +38,9 @@ struct TensorDesc {
   const uint8_t* data = nullptr;  // constant contents inside the file, or null
   size_t bytes = 0;
   std::string name;
+  // Storage forms the compiler refuses: sparse constants, variable tensors.
+  bool sparse = false;
+  bool variable = false;
 };
 
 struct OperatorDesc {

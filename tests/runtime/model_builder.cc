@@ -6,28 +6,28 @@
 namespace testing_models {
 
 int ModelBuilder::tensor(Dims shape, Dims signature, fb::TensorType type) {
-  tensors_.push_back({std::move(shape), std::move(signature), type, {}});
+  tensors_.push_back({std::move(shape), std::move(signature), type, {}, false});
   return static_cast<int>(tensors_.size()) - 1;
 }
 
 int ModelBuilder::constant(Dims shape, std::vector<float> values) {
   std::vector<uint8_t> bytes(values.size() * 4);
   std::memcpy(bytes.data(), values.data(), bytes.size());
-  tensors_.push_back({std::move(shape), {}, fb::TensorType_FLOAT32, std::move(bytes)});
+  tensors_.push_back({std::move(shape), {}, fb::TensorType_FLOAT32, std::move(bytes), false});
   return static_cast<int>(tensors_.size()) - 1;
 }
 
 int ModelBuilder::constant_ints(Dims shape, std::vector<int32_t> values) {
   std::vector<uint8_t> bytes(values.size() * 4);
   std::memcpy(bytes.data(), values.data(), bytes.size());
-  tensors_.push_back({std::move(shape), {}, fb::TensorType_INT32, std::move(bytes)});
+  tensors_.push_back({std::move(shape), {}, fb::TensorType_INT32, std::move(bytes), false});
   return static_cast<int>(tensors_.size()) - 1;
 }
 
 int ModelBuilder::constant_half(Dims shape, std::vector<uint16_t> bits) {
   std::vector<uint8_t> bytes(bits.size() * 2);
   std::memcpy(bytes.data(), bits.data(), bytes.size());
-  tensors_.push_back({std::move(shape), {}, fb::TensorType_FLOAT16, std::move(bytes)});
+  tensors_.push_back({std::move(shape), {}, fb::TensorType_FLOAT16, std::move(bytes), false});
   return static_cast<int>(tensors_.size()) - 1;
 }
 
@@ -55,6 +55,7 @@ std::vector<uint8_t> ModelBuilder::finish() const {
     tb.add_type(t.type);
     tb.add_buffer(buffer);
     if (!t.signature.empty()) tb.add_shape_signature(signature);
+    if (t.variable) tb.add_is_variable(true);
     tensors.push_back(tb.Finish());
   }
   std::vector<int32_t> codes;

@@ -32,6 +32,8 @@ class ModelBuilder {
   int constant(Dims shape, std::vector<float> values);
   int constant_ints(Dims shape, std::vector<int32_t> values);
   int constant_half(Dims shape, std::vector<uint16_t> bits);
+  // Marks a tensor as a variable (state kept between runs).
+  void mark_variable(int t) { tensors_[t].variable = true; }
   // An operator; `inputs` may hold -1 for an omitted optional input.
   void op(int32_t code, std::vector<int> inputs, std::vector<int> outputs, Options options = {});
   void inputs(std::vector<int> t) { inputs_ = std::move(t); }
@@ -49,6 +51,7 @@ class ModelBuilder {
     Dims shape, signature;
     fb::TensorType type;
     std::vector<uint8_t> data;
+    bool variable = false;
   };
   struct Operator {
     int32_t code;

@@ -172,6 +172,17 @@ TEST(ModelLoader, GraphOrderFaultsFailToCompile) {
   EXPECT_TRUE(compile_fails(t));
 }
 
+TEST(ModelLoader, VariableTensorFailsToCompile) {
+  // A variable carries state between runs, which this runtime does not keep.
+  ModelBuilder m;
+  const int in = m.tensor({2}), state = m.tensor({2}), out = m.tensor({2});
+  m.mark_variable(state);
+  m.op(kAdd, {in, state}, {out});
+  m.inputs({in});
+  m.outputs({out});
+  EXPECT_TRUE(compile_fails(m));
+}
+
 TEST(ModelLoader, DeclaredShapeThatDisagreesWithInferenceFailsToCompile) {
   ModelBuilder m;
   const int a = m.tensor({2, 3}), b = m.tensor({3}), out = m.tensor({2, 4});
