@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -21,6 +22,8 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 bool read_file(const char* path, Bytes& out) {
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) return false;  // a directory would throw below
   std::ifstream in(path, std::ios::binary);
   if (!in) return false;
   out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
