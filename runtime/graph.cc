@@ -51,6 +51,11 @@ struct CompileState {
   std::vector<AlignedFloats>& constants() { return graph.constants_; }
   std::vector<Step>& steps() { return graph.steps_; }
 
+  // After every operator is prepared: arena offsets and bound outputs.
+  void plan_memory();
+  // Frees constants that no step reads any more (kernels keep packed copies).
+  void drop_unused_constants();
+
   bool fail(const std::string& message) {
     error = message;
     return false;
@@ -297,7 +302,60 @@ bool prepare_operators(CompileState& s) {
   return true;
 }
 
+// Which tensors live in the arena: everything the steps write, except the
+// outputs that the caller's buffers receive directly.
 }  // namespace
+
+void CompileState::plan_memory() {
+  CompileState& s = *this;
+  Graph& g = s.graph;
+  const size_t n = s.model.tensors().size();
+  std::vector<bool> bound(n, false);
+  g.output_bound_.assign(g.outputs_.size(), false);
+  for (size_t k = 0; k < g.outputs_.size(); ++k) {
+    const int t = g.outputs_[k];
+    if (s.producer[t] >= 0 && s.constant[t] < 0 && !bound[t]) {
+      bound[t] = true;
+      g.output_bound_[k] = true;
+    }
+  }
+  std::vector<int> first(n, -1), last(n, -1);
+  for (int step = 0; step < static_cast<int>(g.steps_.size()); ++step) {
+    for (int t : g.steps_[step].writes)
+      if (first[t] < 0) first[t] = last[t] = step;
+    for (int t : g.steps_[step].reads) last[t] = std::max(last[t], step);
+  }
+  std::vector<Lifetime> lifetimes;
+  std::vector<int> arena_tensor;
+  for (size_t t = 0; t < n; ++t) {
+    if (first[t] < 0 || bound[t]) continue;
+    lifetimes.push_back({static_cast<size_t>(g.shapes_[t].elements()) * sizeof(float), first[t], last[t]});
+    arena_tensor.push_back(static_cast<int>(t));
+  }
+  const ArenaPlan plan = plan_arena(lifetimes);
+  g.arena_ = AlignedFloats(plan.bytes / sizeof(float));
+  for (size_t i = 0; i < arena_tensor.size(); ++i)
+    g.data_[arena_tensor[i]] = g.arena_.data() + plan.offsets[i] / sizeof(float);
+
+}
+
+void CompileState::drop_unused_constants() {
+  CompileState& s = *this;
+  Graph& g = s.graph;
+  const size_t n = s.model.tensors().size();
+  // Keep only the constants some step or output still reads; the kernels
+  // hold their own packed copies of weights.
+  std::vector<bool> needed(n, false);
+  for (const Step& step : g.steps_)
+    for (int t : step.reads) needed[t] = true;
+  for (int t : g.outputs_) needed[t] = true;
+  for (size_t t = 0; t < n; ++t) {
+    if (s.constant[t] < 0) continue;
+    AlignedFloats& store = g.constants_[s.constant[t]];
+    if (needed[t]) g.data_[t] = store.data();
+    else store = AlignedFloats();
+  }
+}
 
 std::unique_ptr<Graph> Graph::compile(const Model& model, const std::vector<Shape>& input_shapes,
                                       std::string& error) {
@@ -350,47 +408,8 @@ std::unique_ptr<Graph> Graph::compile(const Model& model, const std::vector<Shap
       return nullptr;
     }
 
-  // Which tensors live in the arena: everything the steps write, except the
-  // outputs that the caller's buffers receive directly.
-  std::vector<bool> bound(n, false);
-  g.output_bound_.assign(g.outputs_.size(), false);
-  for (size_t k = 0; k < g.outputs_.size(); ++k) {
-    const int t = g.outputs_[k];
-    if (s.producer[t] >= 0 && s.constant[t] < 0 && !bound[t]) {
-      bound[t] = true;
-      g.output_bound_[k] = true;
-    }
-  }
-  std::vector<int> first(n, -1), last(n, -1);
-  for (int step = 0; step < static_cast<int>(g.steps_.size()); ++step) {
-    for (int t : g.steps_[step].writes)
-      if (first[t] < 0) first[t] = last[t] = step;
-    for (int t : g.steps_[step].reads) last[t] = std::max(last[t], step);
-  }
-  std::vector<Lifetime> lifetimes;
-  std::vector<int> arena_tensor;
-  for (size_t t = 0; t < n; ++t) {
-    if (first[t] < 0 || bound[t]) continue;
-    lifetimes.push_back({static_cast<size_t>(g.shapes_[t].elements()) * sizeof(float), first[t], last[t]});
-    arena_tensor.push_back(static_cast<int>(t));
-  }
-  const ArenaPlan plan = plan_arena(lifetimes);
-  g.arena_ = AlignedFloats(plan.bytes / sizeof(float));
-  for (size_t i = 0; i < arena_tensor.size(); ++i)
-    g.data_[arena_tensor[i]] = g.arena_.data() + plan.offsets[i] / sizeof(float);
-
-  // Keep only the constants some step or output still reads; the kernels
-  // hold their own packed copies of weights.
-  std::vector<bool> needed(n, false);
-  for (const Step& step : g.steps_)
-    for (int t : step.reads) needed[t] = true;
-  for (int t : g.outputs_) needed[t] = true;
-  for (size_t t = 0; t < n; ++t) {
-    if (s.constant[t] < 0) continue;
-    AlignedFloats& store = g.constants_[s.constant[t]];
-    if (needed[t]) g.data_[t] = store.data();
-    else store = AlignedFloats();
-  }
+  s.plan_memory();
+  s.drop_unused_constants();
   return graph;
 }
 
@@ -413,7 +432,8 @@ void Graph::run(float* const* inputs, float* const* outputs) {
   }
   for (size_t k = 0; k < outputs_.size(); ++k)
     if (!output_bound_[k])
-      std::memcpy(outputs[k], data_[outputs_[k]], static_cast<size_t>(shapes_[outputs_[k]].elements()) * sizeof(float));
+      std::memmove(outputs[k], data_[outputs_[k]],
+                   static_cast<size_t>(shapes_[outputs_[k]].elements()) * sizeof(float));
 }
 
 void Graph::set_profiling(bool enabled) {
