@@ -78,8 +78,11 @@ struct FakeDriver {
       case VIDIOC_S_CTRL: {
         auto* c = static_cast<v4l2_control*>(arg);
         if (exposure_priority < 0 || c->id != V4L2_CID_EXPOSURE_AUTO_PRIORITY) return fail(EINVAL);
-        (request == VIDIOC_G_CTRL ? c->value : exposure_priority) =
-            request == VIDIOC_G_CTRL ? exposure_priority : c->value;
+        if (request == VIDIOC_G_CTRL) {
+          c->value = exposure_priority;
+        } else {
+          exposure_priority = c->value;
+        }
         return 0;
       }
       case VIDIOC_REQBUFS:
