@@ -162,6 +162,8 @@ bool Camera::decode_held(const v4l2_buffer& held, Image& image) const {
   if (held.index >= buffers.size() || held.bytesused > buffers[held.index].length) return false;
   const auto* data = static_cast<const uint8_t*>(buffers[held.index].start);
   if (mjpeg) return held.bytesused > 0 && decode_jpeg(data, held.bytesused, image);
+  // A driver that settled on an empty size delivers no usable frame.
+  if (width < 1 || height < 1) return false;
   if (uint64_t{held.bytesused} < uint64_t(width) * uint64_t(height) * 2) return false;
   yuyv_to_rgb(data, width, height, image);
   return true;

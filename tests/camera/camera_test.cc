@@ -192,12 +192,19 @@ TEST(Camera, NegotiatesAdoptsDriverSizeAndRestoresExposure) {
   EXPECT_EQ(f.camera.fd, -1);
 }
 
-TEST(Camera, FallsBackToYuyvAndRefusesTooFewBuffers) {
+TEST(Camera, FallsBackToYuyvEmptySizeGivesNoFramesTooFewBuffersRefused) {
   FakeCamera yuyv;
   yuyv.mjpeg = false;
   yuyv.exposure_priority = -1;
+  yuyv.answer_width = 0;  // a driver that settles on an empty size
+  yuyv.answer_height = 0;
   ASSERT_TRUE(yuyv.open());
   EXPECT_FALSE(yuyv.camera.mjpeg);
+  yuyv.deliver(0, 64, 128);
+  Image image = {2, 1, {1, 2, 3, 4, 5, 6}};
+  EXPECT_FALSE(yuyv.camera.read(image, 100, yuyv.error));  // no frame, not a 0 x 0 one
+  EXPECT_EQ(image.width, 2);
+  EXPECT_EQ(yuyv.error, "");
   yuyv.camera.close();
   EXPECT_EQ(yuyv.exposure_priority, -1);
 
