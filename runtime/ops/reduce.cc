@@ -74,11 +74,16 @@ class ReduceKernel final : public Kernel {
   }
 
   double sum(const float* in, int64_t count) const {
-    if (reduced_.rank == 1) {  // one run of equally spaced elements, often contiguous
+    if (reduced_.rank == 1) {
+      // One run of equally spaced elements: four partial sums keep the
+      // additions from waiting on each other.
       const int64_t stride = reduced_.stride[0];
-      double total = 0;
-      for (int64_t i = 0; i < count; ++i) total += in[i * stride];
-      return total;
+      double part[4] = {0, 0, 0, 0};
+      int64_t i = 0;
+      for (; i + 4 <= count; i += 4)
+        for (int k = 0; k < 4; ++k) part[k] += in[(i + k) * stride];
+      for (; i < count; ++i) part[0] += in[i * stride];
+      return (part[0] + part[1]) + (part[2] + part[3]);
     }
     int64_t index[kMaxRank] = {};
     int64_t offset = 0;
