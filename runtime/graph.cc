@@ -52,7 +52,8 @@ struct CompileState {
   std::vector<Step>& steps() { return graph.steps_; }
 
   // After every operator is prepared: arena offsets and bound outputs.
-  void plan_memory();
+  // False when the arena would exceed kMaxArenaBytes.
+  bool plan_memory();
   // Frees constants that no step reads any more (kernels keep packed copies).
   void drop_unused_constants();
 
@@ -306,7 +307,7 @@ bool prepare_operators(CompileState& s) {
 // outputs that the caller's buffers receive directly.
 }  // namespace
 
-void CompileState::plan_memory() {
+bool CompileState::plan_memory() {
   CompileState& s = *this;
   Graph& g = s.graph;
   const size_t n = s.model.tensors().size();
@@ -333,10 +334,11 @@ void CompileState::plan_memory() {
     arena_tensor.push_back(static_cast<int>(t));
   }
   const ArenaPlan plan = plan_arena(lifetimes);
+  if (plan.bytes > kMaxArenaBytes) return fail("activations need " + std::to_string(plan.bytes) + " bytes");
   g.arena_ = AlignedFloats(plan.bytes / sizeof(float));
   for (size_t i = 0; i < arena_tensor.size(); ++i)
     g.data_[arena_tensor[i]] = g.arena_.data() + plan.offsets[i] / sizeof(float);
-
+  return true;
 }
 
 void CompileState::drop_unused_constants() {
@@ -408,7 +410,7 @@ std::unique_ptr<Graph> Graph::compile(const Model& model, const std::vector<Shap
       return nullptr;
     }
 
-  s.plan_memory();
+  if (!s.plan_memory()) return nullptr;
   s.drop_unused_constants();
   return graph;
 }

@@ -13,8 +13,13 @@ Shape Shape::of(std::initializer_list<int32_t> dims) {
 }
 
 int64_t Shape::elements() const {
+  // Saturates just above the limit, so no product of hostile dimensions
+  // can overflow on its way to the check against kMaxElements.
   int64_t n = 1;
-  for (int i = 0; i < rank; ++i) n *= dims[i];
+  for (int i = 0; i < rank; ++i) {
+    n *= dims[i];
+    if (n > kMaxElements) return kMaxElements + 1;
+  }
   return n;
 }
 

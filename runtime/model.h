@@ -12,15 +12,20 @@ namespace runtime {
 
 constexpr int kMaxRank = 8;
 
-// Largest tensor the runtime accepts, in elements; keeps every byte count and
-// offset computed from a shape far from overflow.
-constexpr int64_t kMaxElements = int64_t{1} << 28;
+// Largest tensor the runtime accepts, in elements (256 MiB of floats); keeps
+// every byte count and offset computed from a shape far from overflow.
+constexpr int64_t kMaxElements = int64_t{1} << 26;
+
+// Largest activation arena one compiled graph may plan, so that a hostile
+// file cannot make compilation reserve and touch gigabytes.
+constexpr size_t kMaxArenaBytes = size_t{1} << 30;
 
 struct Shape {
   int rank = 0;
   int32_t dims[kMaxRank] = {};
 
   static Shape of(std::initializer_list<int32_t> dims);
+  // Product of the dimensions, or kMaxElements + 1 once it passes the limit.
   int64_t elements() const;
   int32_t dim(int i) const { return dims[i]; }
   // Dimension counted from the end when negative (-1 is the last).

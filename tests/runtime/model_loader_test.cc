@@ -172,6 +172,46 @@ TEST(ModelLoader, GraphOrderFaultsFailToCompile) {
   EXPECT_TRUE(compile_fails(t));
 }
 
+TEST(ModelLoader, OperatorsAskingForHugeOutputsFailToCompile) {
+  // Each output dimension is legal on its own; together they are not.
+  ModelBuilder pad;
+  const int in = pad.tensor({1, 1, 1, 1, 1, 1, 1, 1}), out = pad.tensor({});
+  pad.op(kPad, {in, pad.constant_ints({8, 2}, std::vector<int32_t>(16, 1 << 25))}, {out});
+  pad.inputs({in});
+  pad.outputs({out});
+  EXPECT_TRUE(compile_fails(pad));
+
+  ModelBuilder resize;
+  const int x = resize.tensor({1, 2, 2, 4096}), y = resize.tensor({});
+  resize.op(kResizeBilinear, {x, resize.constant_ints({2}, {1 << 13, 1 << 13})}, {y}, resize_options(false, false));
+  resize.inputs({x});
+  resize.outputs({y});
+  EXPECT_TRUE(compile_fails(resize));
+}
+
+TEST(ModelLoader, ActivationsBeyondTheArenaLimitFailToCompile) {
+  // Five 256 MiB tensors alive at once: refused before any of it is reserved.
+  ModelBuilder m;
+  const Dims big = {1 << 26};
+  const int x = m.tensor(big);
+  std::vector<int> branches;
+  for (int i = 0; i < 5; ++i) {
+    branches.push_back(m.tensor(big));
+    m.op(kNeg, {x}, {branches.back()});
+  }
+  int sum = branches[0];
+  for (int i = 1; i < 5; ++i) {
+    const int next = m.tensor(big);
+    m.op(kAdd, {sum, branches[i]}, {next});
+    sum = next;
+  }
+  m.inputs({x});
+  m.outputs({sum});
+  std::string error;
+  EXPECT_TRUE(compile_fails(m, &error));
+  EXPECT_NE(error.find("activations need"), std::string::npos) << error;
+}
+
 TEST(ModelLoader, VariableTensorFailsToCompile) {
   // A variable carries state between runs, which this runtime does not keep.
   ModelBuilder m;
