@@ -144,6 +144,27 @@ TEST(ModelLoader, IndexFieldsOutOfRange) {
   }
 }
 
+TEST(ModelLoader, OperatorCodeFromEitherField) {
+  // Old files fill only the one-byte field, new ones also the 32-bit one.
+  for (const auto& [old_field, new_field] : {std::pair<int8_t, int32_t>{kNeg, 0}, {kNeg, kNeg}, {0, kNeg}}) {
+    flatbuffers::FlatBufferBuilder b;
+    std::vector<flatbuffers::Offset<fb::Tensor>> tensors = {
+        fb::CreateTensor(b, b.CreateVector(std::vector<int32_t>{2})),
+        fb::CreateTensor(b, b.CreateVector(std::vector<int32_t>{2}))};
+    auto op = fb::CreateOperator(b, 0, b.CreateVector(std::vector<int32_t>{0}), b.CreateVector(std::vector<int32_t>{1}));
+    auto graph = fb::CreateSubGraph(b, b.CreateVector(tensors), b.CreateVector(std::vector<int32_t>{0}),
+                                    b.CreateVector(std::vector<int32_t>{1}), b.CreateVector(std::vector{op}));
+    auto codes = b.CreateVector(std::vector{fb::CreateOperatorCode(b, old_field, 0, 1, new_field)});
+    b.Finish(fb::CreateModel(b, 3, codes, b.CreateVector(std::vector{graph}), 0,
+                             b.CreateVector(std::vector{fb::CreateBuffer(b)})),
+             fb::ModelIdentifier());
+    Runner r(std::vector<uint8_t>(b.GetBufferPointer(), b.GetBufferPointer() + b.GetSize()));
+    ASSERT_TRUE(r.compiled()) << r.error();
+    ASSERT_TRUE(r.run({{1.f, -2.f}}));
+    EXPECT_EQ(r.outputs[0], (std::vector<float>{-1.f, 2.f}));
+  }
+}
+
 TEST(ModelLoader, GraphOrderFaultsFailToCompile) {
   // Reads a tensor that no earlier operator writes.
   ModelBuilder m;
