@@ -70,7 +70,7 @@ class OpContext {
 
   void set_shape(int tensor, const Shape& shape);
   // Makes `tensor` a compile-time constant with these values.
-  void set_constant(int tensor, std::vector<float, std::allocator<float>> values);
+  void set_constant(int tensor, std::vector<float> values);
   // Adds the step computing this operator; `reads` and `writes` are the
   // tensors the kernel touches at run, for lifetime planning.
   void add_step(std::unique_ptr<Kernel> kernel, std::vector<int> reads, std::vector<int> writes);
