@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <limits>
+#include <new>
+#include <stdexcept>
 
 InferenceModel::~InferenceModel() {
   // Buffers before the arrays they wrap and the compiled model; the compiled
@@ -37,8 +39,15 @@ bool InferenceModel::tensor_buffer(LiteRtTensor tensor, FloatArray& data, LiteRt
     if (count > std::numeric_limits<size_t>::max() / sizeof(float) / dim) return false;
     count *= dim;
   }
-  // assign reuses the storage when its capacity suffices.
-  data.assign(count, 0.0f);
+  // assign reuses the storage when its capacity suffices. A tensor too large
+  // to hold is an unsupported one, not a crash.
+  try {
+    data.assign(count, 0.0f);
+  } catch (const std::bad_alloc&) {
+    return false;
+  } catch (const std::length_error&) {
+    return false;
+  }
   return LiteRtCreateTensorBufferFromHostMemory(&type, data.data(), count * sizeof(float), nullptr, buffer) ==
          kLiteRtStatusOk;
 }
