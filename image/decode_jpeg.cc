@@ -35,8 +35,11 @@ bool decode_jpeg(const uint8_t* data, size_t size, Image& out) {
   if (width < 1 || width > kMaxSide || height < 1 || height > kMaxSide) return false;
 
   resize_pixels(out, width, height);
+  // The scan limit only matters to hostile progressive files: thousands of
+  // repeated scans would otherwise cost seconds per frame and still come out
+  // as a mere warning. No camera or encoder writes more than a few dozen.
   if (tjDecompress2(d.handle, data, size, out.pixels.data(), width, 0, height, TJPF_RGB,
-                    TJFLAG_FASTDCT) == 0) {
+                    TJFLAG_FASTDCT | TJFLAG_LIMITSCANS) == 0) {
     return true;
   }
   // The library reports recoverable damage (e.g. a missing end marker) as a

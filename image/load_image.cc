@@ -12,17 +12,24 @@
 
 namespace {
 
-// Every byte of the file, or nothing when it cannot be opened or a read
-// fails (a directory fails its first read with EISDIR). Plain descriptors
-// rather than a file stream: the stream library throws on such a read.
+// Far above any JPEG of the largest accepted frame size.
+constexpr off_t kMaxFileBytes = off_t{256} << 20;
+
+// Every byte of a regular file, or nothing when it cannot be opened, is not
+// a regular file or is implausibly large, or a read fails. A directory, a
+// FIFO (whose open would block) or a device such as /dev/zero (which never
+// ends) is no frame. Plain descriptors rather than a file stream: the stream
+// library throws on such reads.
 std::vector<uint8_t> read_file(const std::string& path) {
   std::vector<uint8_t> bytes;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return bytes;
   struct stat info {};
-  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
-    bytes.reserve(static_cast<size_t>(info.st_size));
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kMaxFileBytes) {
+    ::close(fd);
+    return bytes;
   }
+  bytes.reserve(static_cast<size_t>(info.st_size));
   uint8_t chunk[1 << 16];
   for (;;) {
     const ssize_t n = ::read(fd, chunk, sizeof chunk);

@@ -97,3 +97,33 @@ TEST(DecodeJpeg, FatalDamageFailsAtTheNewSizeWarningsDecode) {
   EXPECT_EQ(out.height, 16);
   EXPECT_EQ(out.pixels.size(), 24u * 16 * 3);
 }
+
+TEST(DecodeJpeg, ProgressiveFilesDecodeButEndlessScansAreRefused) {
+  const Image image = textured_image(64, 48);
+  tjhandle c = tjInitCompress();
+  unsigned char* data = nullptr;
+  unsigned long size = 0;
+  ASSERT_EQ(tjCompress2(c, image.pixels.data(), 64, 0, 48, TJPF_RGB, &data, &size, TJSAMP_420, 90,
+                        TJFLAG_PROGRESSIVE),
+            0);
+  std::vector<uint8_t> jpeg(data, data + size);
+  tjFree(data);
+  tjDestroy(c);
+  Image out;
+  EXPECT_TRUE(decode_jpeg(jpeg.data(), jpeg.size(), out));
+
+  // The last scan repeated 600 times: the library alone gets through it with
+  // only a warning, after doing all the work.
+  size_t last_scan = 0;
+  for (size_t i = 0; i + 1 < jpeg.size(); ++i) {
+    if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xDA) last_scan = i;
+  }
+  const std::vector<uint8_t> scan(jpeg.begin() + last_scan, jpeg.end() - 2);
+  std::vector<uint8_t> hostile(jpeg.begin(), jpeg.end() - 2);
+  for (int k = 0; k < 600; ++k) hostile.insert(hostile.end(), scan.begin(), scan.end());
+  hostile.push_back(0xFF);
+  hostile.push_back(0xD9);
+  std::vector<uint8_t> pixels;
+  ASSERT_EQ(library_decode(hostile, 64, 48, pixels), 1);
+  EXPECT_FALSE(decode_jpeg(hostile.data(), hostile.size(), out));
+}
