@@ -50,14 +50,6 @@ inline void expect_close(const std::vector<float>& actual, const std::vector<flo
   }
 }
 
-// A model of one operator over float inputs `in_shapes` (the inputs of the
-// graph, in order) plus extra constant inputs already added to `b`.
-struct OneOp {
-  ModelBuilder b;
-  std::vector<int> inputs;
-  int output = -1;
-};
-
 // Runs a one-output model and returns its output; fails the test when the
 // model does not compile or run.
 inline std::vector<float> run_model(const ModelBuilder& b, const std::vector<std::vector<float>>& inputs) {
