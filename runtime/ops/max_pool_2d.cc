@@ -1,5 +1,4 @@
 #include <algorithm>
-#include <limits>
 
 #include "runtime/ops/conv_common.h"
 #include "runtime/ops/registry.h"
@@ -14,10 +13,12 @@ struct PoolGeometry {
   float lo, hi;
 };
 
-// Padding never wins the maximum: only window positions inside the input count.
+// Padding never wins the maximum: only window positions inside the input
+// count. Every window holds at least one of them (the output size
+// guarantees it), so the first one seeds the maximum.
 class MaxPoolKernel final : public Kernel {
  public:
-  MaxPoolKernel(int in, int out, const PoolGeometry& g) : in_(in), out_(out), g_(g) {}
+  MaxPoolKernel(int in, int out, const PoolGeometry& g, bool clamp) : in_(in), out_(out), g_(g), clamp_(clamp) {}
   void run(TensorData data) override {
     const float* in = data[in_];
     float* out = data[out_];
@@ -30,13 +31,14 @@ class MaxPoolKernel final : public Kernel {
         for (int ox = 0; ox < g_.out_w; ++ox, out += c) {
           const int x0 = std::max(ox * g_.stride_w - g_.pad_left, 0);
           const int x1 = std::min(ox * g_.stride_w - g_.pad_left + g_.filter_w, g_.in_w);
-          std::fill(out, out + c, -std::numeric_limits<float>::infinity());
+          std::copy_n(image + (static_cast<int64_t>(y0) * g_.in_w + x0) * c, c, out);
           for (int y = y0; y < y1; ++y)
-            for (int x = x0; x < x1; ++x) {
+            for (int x = (y == y0 ? x0 + 1 : x0); x < x1; ++x) {
               const float* px = image + (static_cast<int64_t>(y) * g_.in_w + x) * c;
-              for (int k = 0; k < c; ++k) out[k] = std::max(out[k], px[k]);
+              for (int k = 0; k < c; ++k) out[k] = px[k] > out[k] ? px[k] : out[k];
             }
-          for (int k = 0; k < c; ++k) out[k] = std::min(std::max(out[k], g_.lo), g_.hi);
+          if (clamp_)
+            for (int k = 0; k < c; ++k) out[k] = std::min(std::max(out[k], g_.lo), g_.hi);
         }
       }
     }
@@ -45,6 +47,7 @@ class MaxPoolKernel final : public Kernel {
  private:
   int in_, out_;
   PoolGeometry g_;
+  bool clamp_;
 };
 
 }  // namespace
@@ -76,7 +79,9 @@ bool prepare_max_pool_2d(OpContext& ctx) {
       !conv_output_size(o->padding(), g.in_w, g.filter_w, g.stride_w, 1, g.out_w, g.pad_left, after))
     return ctx.fail("output would be empty");
   ctx.set_shape(ctx.output(0), Shape::of({g.batch, g.out_h, g.out_w, g.channels}));
-  ctx.add_step(std::make_unique<MaxPoolKernel>(ctx.input(0), ctx.output(0), g), {ctx.input(0)}, {ctx.output(0)});
+  const bool clamp = o->fused_activation_function() != fb::ActivationFunctionType_NONE;
+  ctx.add_step(std::make_unique<MaxPoolKernel>(ctx.input(0), ctx.output(0), g, clamp), {ctx.input(0)},
+               {ctx.output(0)});
   return true;
 }
 
