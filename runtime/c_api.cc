@@ -42,7 +42,7 @@ struct LiteRtOptionsT {
 
 struct LiteRtCompiledModelT {
   const runtime::Model* model = nullptr;  // owned by the LiteRtModel, which outlives this
-  LiteRtEnvironmentT* environment = nullptr;
+  LiteRtEnvironmentT* environment = nullptr;  // not owned; outlives this, receives error texts
   std::vector<runtime::Shape> input_shapes;
   std::unique_ptr<runtime::Graph> graph;
   // Scratch for one run's pointers, sized at compile so runs allocate nothing.

@@ -67,6 +67,8 @@ class Graph {
  private:
   friend struct CompileState;
   std::vector<Shape> shapes_;
+  // Per tensor: into arena_ or constants_ (owned here), or into the caller's
+  // buffers of the latest run (not owned; only dereferenced during run()).
   std::vector<float*> data_;
   std::vector<Step> steps_;
   std::vector<int> inputs_, outputs_;
