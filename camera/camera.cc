@@ -1,4 +1,5 @@
 #include "camera/camera.h"
+#include "camera/xioctl.h"
 
 #include <fcntl.h>
 #include <linux/videodev2.h>
@@ -17,14 +18,6 @@ namespace {
 
 constexpr int kBuffersAsked = 4;
 constexpr unsigned kFewestBuffers = 2;
-
-int xioctl(int fd, unsigned long request, void* arg) {
-  int r;
-  do {
-    r = ioctl(fd, request, arg);
-  } while (r == -1 && errno == EINTR);
-  return r;
-}
 
 std::string card_name(const v4l2_capability& cap) {
   const char* card = reinterpret_cast<const char*>(cap.card);

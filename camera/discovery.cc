@@ -1,4 +1,5 @@
 #include "camera/discovery.h"
+#include "camera/xioctl.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -13,14 +14,6 @@
 #include "wire/json_quote.h"
 
 namespace {
-
-int xioctl(int fd, unsigned long request, void* arg) {
-  int r;
-  do {
-    r = ioctl(fd, request, arg);
-  } while (r == -1 && errno == EINTR);
-  return r;
-}
 
 std::vector<std::string> video_paths() {
   std::vector<std::string> paths;
