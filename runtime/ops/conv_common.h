@@ -12,6 +12,20 @@ struct ConvParams {
   bool depthwise = false;
 };
 
+// The parameters both convolution option tables share.
+template <typename Options>
+ConvParams conv_params(const Options& o, bool depthwise) {
+  ConvParams p;
+  p.depthwise = depthwise;
+  p.padding = o.padding();
+  p.stride_h = o.stride_h();
+  p.stride_w = o.stride_w();
+  p.dilation_h = o.dilation_h_factor();
+  p.dilation_w = o.dilation_w_factor();
+  p.activation = o.fused_activation_function();
+  return p;
+}
+
 // The kernels' form of a fused activation; false for one they do not have.
 bool kernel_activation(fb::ActivationFunctionType act, Activation& out);
 

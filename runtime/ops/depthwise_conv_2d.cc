@@ -10,15 +10,7 @@ bool prepare_depthwise_conv_2d(OpContext& ctx) {
   if (!o) return ctx.fail("options missing");
   // The filter's shape decides the multiplier; a stated one must agree.
   if (o->depth_multiplier() > 1) return ctx.fail("only a depth multiplier of 1 is supported");
-  ConvParams p;
-  p.depthwise = true;
-  p.padding = o->padding();
-  p.stride_h = o->stride_h();
-  p.stride_w = o->stride_w();
-  p.dilation_h = o->dilation_h_factor();
-  p.dilation_w = o->dilation_w_factor();
-  p.activation = o->fused_activation_function();
-  return prepare_convolution(ctx, p);
+  return prepare_convolution(ctx, conv_params(*o, true));
 }
 
 }  // namespace runtime
