@@ -1,24 +1,14 @@
-# decode_jpeg on hostile bytes. The seeds are made at build time by
-# jpeg_seeds rather than kept in the repository.
+# decode_jpeg on hostile bytes, from seeds that jpeg_seeds makes at build time.
 add_executable(jpeg_seeds ${CMAKE_CURRENT_LIST_DIR}/jpeg_seeds.cc)
 target_link_libraries(jpeg_seeds PRIVATE PkgConfig::TURBOJPEG)
-
 set(jpeg_seed_dir ${CMAKE_CURRENT_BINARY_DIR}/jpeg_fuzz_seeds)
-set(jpeg_seed_files)
-foreach(seed yuv422 yuv420 yuv444 grey progressive)
-  list(APPEND jpeg_seed_files ${jpeg_seed_dir}/${seed}.jpg)
-endforeach()
-add_custom_command(
-  OUTPUT ${jpeg_seed_files}
+set(jpeg_seed_files yuv422 yuv420 yuv444 grey progressive)
+list(TRANSFORM jpeg_seed_files REPLACE "(.+)" "${jpeg_seed_dir}/\\1.jpg")
+add_custom_command(OUTPUT ${jpeg_seed_files}
   COMMAND ${CMAKE_COMMAND} -E make_directory ${jpeg_seed_dir}
   COMMAND jpeg_seeds ${jpeg_seed_dir}
-  DEPENDS jpeg_seeds
-  COMMENT "Making the jpeg fuzz seeds")
+  DEPENDS jpeg_seeds COMMENT "Making the jpeg fuzz seeds")
 add_custom_target(jpeg_fuzz_seed_files DEPENDS ${jpeg_seed_files})
-
-bridge_fuzz(jpeg_fuzz
-  SOURCES ${CMAKE_CURRENT_LIST_DIR}/jpeg_fuzz.cc
-  LIBS bridge_image PkgConfig::TURBOJPEG
-  SEEDS ${jpeg_seed_files}
-  ITERATIONS 100000)
+bridge_fuzz(jpeg_fuzz SOURCES ${CMAKE_CURRENT_LIST_DIR}/jpeg_fuzz.cc
+  LIBS bridge_image PkgConfig::TURBOJPEG SEEDS ${jpeg_seed_files} ITERATIONS 100000)
 add_dependencies(jpeg_fuzz jpeg_fuzz_seed_files)

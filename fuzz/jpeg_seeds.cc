@@ -1,49 +1,36 @@
-// Writes the seed JPEGs of the jpeg fuzz target into the folder given as the
-// only argument: small textured frames in the layouts cameras and files use
-// (4:2:2, 4:2:0, 4:4:4, grey, progressive), sizes off the block grid.
+// Writes the jpeg fuzz seeds into the folder given: small textured frames in the
+// layouts cameras and files use, sizes off the block grid.
 #include <turbojpeg.h>
 
-#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
 
-namespace {
-
-bool write_seed(const std::string& path, int width, int height, int subsampling, int flags) {
-  std::vector<uint8_t> rgb(static_cast<size_t>(width) * height * 3);
-  uint32_t state = 12345;
-  for (size_t i = 0; i < rgb.size(); ++i) {
-    state = state * 1664525u + 1013904223u;
-    rgb[i] = static_cast<uint8_t>((i / 3 % width) * 4 + (state >> 28));
-  }
-  tjhandle handle = tjInitCompress();
-  unsigned char* jpeg = nullptr;
-  unsigned long size = 0;
-  bool ok = tjCompress2(handle, rgb.data(), width, 0, height, TJPF_RGB, &jpeg, &size, subsampling,
-                        80, flags) == 0;
-  if (ok) {
-    FILE* f = std::fopen(path.c_str(), "wb");
-    ok = f != nullptr && std::fwrite(jpeg, 1, size, f) == size;
-    if (f != nullptr) ok = std::fclose(f) == 0 && ok;
-  }
-  tjFree(jpeg);
-  tjDestroy(handle);
-  return ok;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
-  if (argc != 2) {
-    std::fprintf(stderr, "usage: jpeg_seeds FOLDER\n");
-    return 2;
+  if (argc != 2) return std::fprintf(stderr, "usage: jpeg_seeds FOLDER\n"), 2;
+  const struct {
+    const char* name;
+    int w, h, subsampling, flags;
+  } seeds[] = {{"yuv422", 37, 19, TJSAMP_422, 0},
+               {"yuv420", 23, 29, TJSAMP_420, 0},
+               {"yuv444", 9, 7, TJSAMP_444, 0},
+               {"grey", 17, 5, TJSAMP_GRAY, 0},
+               {"progressive", 21, 13, TJSAMP_420, TJFLAG_PROGRESSIVE}};
+  tjhandle handle = tjInitCompress();
+  for (const auto& s : seeds) {
+    std::vector<unsigned char> rgb(size_t(s.w) * s.h * 3);
+    for (size_t i = 0; i < rgb.size(); ++i) rgb[i] = uint8_t(i / 3 % s.w * 4 + (i * 2654435761u >> 28));
+    unsigned char* jpeg = nullptr;
+    unsigned long size = 0;
+    if (tjCompress2(handle, rgb.data(), s.w, 0, s.h, TJPF_RGB, &jpeg, &size, s.subsampling, 80,
+                    s.flags) != 0) {
+      return 1;
+    }
+    FILE* f = std::fopen((std::string(argv[1]) + "/" + s.name + ".jpg").c_str(), "wb");
+    const bool ok = f != nullptr && std::fwrite(jpeg, 1, size, f) == size && std::fclose(f) == 0;
+    tjFree(jpeg);
+    if (!ok) return 1;
   }
-  const std::string dir = argv[1];
-  const bool ok = write_seed(dir + "/yuv422.jpg", 37, 19, TJSAMP_422, 0) &&
-                  write_seed(dir + "/yuv420.jpg", 23, 29, TJSAMP_420, 0) &&
-                  write_seed(dir + "/yuv444.jpg", 9, 7, TJSAMP_444, 0) &&
-                  write_seed(dir + "/grey.jpg", 17, 5, TJSAMP_GRAY, 0) &&
-                  write_seed(dir + "/progressive.jpg", 21, 13, TJSAMP_420, TJFLAG_PROGRESSIVE);
-  return ok ? 0 : 1;
+  tjDestroy(handle);
+  return 0;
 }

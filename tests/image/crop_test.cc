@@ -8,58 +8,36 @@
 #include <vector>
 
 #include "image/crop_variants.h"
-#include "tests/image/test_jpeg.h"
 
 namespace {
 
-// R = 10x, G = 10y, B = 7: bilinear sampling of a linear ramp returns the
-// ramp's value, so the sampled position can be read back from the colour.
-Image ramp_image(int width, int height) {
-  Image image{width, height, std::vector<uint8_t>(static_cast<size_t>(width) * height * 3)};
-  for (int y = 0; y < height; ++y) {
-    for (int x = 0; x < width; ++x) {
-      uint8_t* p = &image.pixels[(static_cast<size_t>(y) * width + x) * 3];
-      p[0] = static_cast<uint8_t>(10 * x);
-      p[1] = static_cast<uint8_t>(10 * y);
-      p[2] = 7;
-    }
+// R = 10x, G = 10y, B = 7: bilinear sampling of this ramp reads back the position.
+Image ramp_image(int w, int h) {
+  Image image{w, h, std::vector<uint8_t>(size_t(w) * h * 3, 7)};
+  for (size_t k = 0; k < image.pixels.size(); k += 3) {
+    image.pixels[k] = uint8_t(10 * (k / 3 % w));
+    image.pixels[k + 1] = uint8_t(10 * (k / 3 / w));
   }
   return image;
 }
 
-// The value of one sample at image point (x, y) with lo = 0 and hi = 255 (so
-// byte values come out unchanged): a 1 x 1 tensor samples the region's
-// top-left corner.
-std::vector<float> sample_at(const Image& image, float x, float y) {
-  std::vector<float> out(3);
-  crop_to_tensor(image, RotatedRect{x + 1.0f, y + 1.0f, 2.0f, 2.0f, 0.0f}, 1, 1, 0.0f, 255.0f,
-                 out.data());
-  return out;
-}
-
-// Plain bilinear sampler written from the definition, placed at the points
-// that crop_to_image gives for integer tensor positions.
-std::vector<float> reference_crop(const Image& image, const RotatedRect& rect, int w, int h,
-                                  float lo, float hi) {
+// A plain bilinear sampler from the definition (lo = -1, hi = 1), at the points
+// that crop_to_image gives for whole tensor positions.
+std::vector<float> reference_crop(const Image& image, const RotatedRect& rect, int w, int h) {
   std::vector<float> out;
-  const float scale = (hi - lo) / 255.0f;
-  for (int j = 0; j < h; ++j) {
-    for (int i = 0; i < w; ++i) {
-      const Point p = crop_to_image(rect, w, h, Point{float(i), float(j), 0.0f});
-      const int x0 = static_cast<int>(std::floor(p.x));
-      const int y0 = static_cast<int>(std::floor(p.y));
-      const float fx = p.x - float(x0), fy = p.y - float(y0);
-      const float wt[4] = {(1 - fx) * (1 - fy), fx * (1 - fy), (1 - fx) * fy, fx * fy};
-      for (int c = 0; c < 3; ++c) {
-        float sum = 0.0f;
-        for (int k = 0; k < 4; ++k) {
-          const int nx = x0 + k % 2, ny = y0 + k / 2;
-          if (nx >= 0 && nx < image.width && ny >= 0 && ny < image.height) {
-            sum += wt[k] * float(image.pixels[(size_t(ny) * image.width + nx) * 3 + c]);
-          }
-        }
-        out.push_back(sum * scale + lo);
+  for (int t = 0; t < w * h; ++t) {
+    const Point p = crop_to_image(rect, w, h, Point{float(t % w), float(t / w), 0.0f});
+    const int x0 = int(std::floor(p.x)), y0 = int(std::floor(p.y));
+    const float fx = p.x - float(x0), fy = p.y - float(y0);
+    const float wt[4] = {(1 - fx) * (1 - fy), fx * (1 - fy), (1 - fx) * fy, fx * fy};
+    for (int c = 0; c < 3; ++c) {
+      float sum = 0.0f;
+      for (int k = 0; k < 4; ++k) {
+        const int x = x0 + k % 2, y = y0 + k / 2;
+        if (x < 0 || x >= image.width || y < 0 || y >= image.height) continue;
+        sum += wt[k] * float(image.pixels[(size_t(y) * image.width + x) * 3 + c]);
       }
+      out.push_back(sum * (2.0f / 255.0f) + -1.0f);
     }
   }
   return out;
@@ -67,93 +45,67 @@ std::vector<float> reference_crop(const Image& image, const RotatedRect& rect, i
 
 }  // namespace
 
-TEST(CropToTensor, SamplingPositionsAndBlackBorder) {
-  const Image image = ramp_image(4, 3);
-  EXPECT_EQ(sample_at(image, 2.0f, 1.0f), (std::vector<float>{20, 10, 7}));  // exact pixel
-  EXPECT_EQ(sample_at(image, 1.25f, 0.5f), (std::vector<float>{12.5f, 5, 7}));
-  EXPECT_EQ(sample_at(image, 2.5f, 1.5f), (std::vector<float>{25, 15, 7}));  // up to the last pixel
-  // Last column: the right neighbour is outside and fades towards black.
-  EXPECT_EQ(sample_at(image, 3.5f, 2.0f), (std::vector<float>{15, 10, 3.5f}));
-  // Left of the first column and below the last row: half weight each.
-  EXPECT_EQ(sample_at(image, -0.5f, 0.0f), (std::vector<float>{0, 0, 3.5f}));
-  EXPECT_EQ(sample_at(image, 0.0f, 2.5f), (std::vector<float>{0, 10, 3.5f}));
-  EXPECT_EQ(sample_at(image, -1.0f, 0.0f), (std::vector<float>{0, 0, 0}));
-}
-
-TEST(CropToTensor, LetterboxOfLandscapeFrame) {
-  const Image image = textured_image(640, 480);
-  const RotatedRect rect = letterbox_rect(image);
-  std::vector<float> out(128 * 128 * 3);
-  crop_to_tensor(image, rect, 128, 128, -1.0f, 1.0f, out.data());
-  const auto tensor = [&](int i, int j, int c) { return out[(j * 128 + i) * 3 + c]; };
-  const auto pixel = [&](int x, int y, int c) {
-    return float(image.pixels[(y * 640 + x) * 3 + c]) * (2.0f / 255.0f) - 1.0f;
-  };
-  for (int c = 0; c < 3; ++c) {
-    for (int i = 0; i < 128; ++i) {
-      for (int j : {0, 15, 112, 127}) ASSERT_EQ(tensor(i, j, c), -1.0f) << i << "," << j;
-      EXPECT_NEAR(tensor(i, 16, c), pixel(5 * i, 0, c), 1e-6f);  // image row 0
-      EXPECT_NEAR(tensor(i, 111, c), pixel(5 * i, 475, c), 1e-6f);
-    }
-    EXPECT_NEAR(tensor(64, 64, c), pixel(320, 240, c), 1e-6f);
+TEST(CropToTensor, SamplingPositionsBlackBorderAndRotation) {
+  // A 1 x 1 tensor samples its region's top-left corner (x, y): x, y, then R, G, B.
+  const float cases[][5] = {{2, 1, 20, 10, 7},       {1.25f, 0.5f, 12.5f, 5, 7},
+                            {2.5f, 1.5f, 25, 15, 7}, {3.5f, 2, 15, 10, 3.5f},  // black outside
+                            {-0.5f, 0, 0, 0, 3.5f},  {0, 2.5f, 0, 10, 3.5f},
+                            {-1, 0, 0, 0, 0}};
+  std::vector<float> out(12);
+  for (const auto& c : cases) {
+    crop_to_tensor(ramp_image(4, 3), RotatedRect{c[0] + 1, c[1] + 1, 2, 2, 0}, 1, 1, 0, 255,
+                   out.data());
+    EXPECT_EQ(std::vector<float>(out.begin(), out.begin() + 3), std::vector<float>(c + 2, c + 5))
+        << c[0] << "," << c[1];
   }
+  // A quarter turn: along a tensor row is down the image, from (14, 6) to (14, 10).
+  crop_to_tensor(ramp_image(20, 20), RotatedRect{10, 10, 8, 8, 1.5707964f}, 2, 2, 0, 255,
+                 out.data());
+  const float turned[12] = {140, 60, 7, 140, 100, 7, 100, 60, 7, 100, 100, 7};
+  for (int k = 0; k < 12; ++k) EXPECT_NEAR(out[k], turned[k], 1e-3f) << k;
 }
 
-TEST(CropToTensor, RotationTurnsTensorRowsClockwise) {
-  // Quarter turn: moving right along a tensor row moves down the image.
-  const Image image = ramp_image(20, 20);
-  std::vector<float> out(2 * 2 * 3);
-  crop_to_tensor(image, RotatedRect{10, 10, 8, 8, 1.5707964f}, 2, 2, 0.0f, 255.0f, out.data());
-  const float expected[4][2] = {{14, 6}, {14, 10}, {10, 6}, {10, 10}};  // image (x, y)
-  for (int k = 0; k < 4; ++k) {
-    EXPECT_NEAR(out[k * 3 + 0], 10 * expected[k][0], 1e-3f) << k;
-    EXPECT_NEAR(out[k * 3 + 1], 10 * expected[k][1], 1e-3f) << k;
-  }
-}
-
-TEST(CropToTensor, MatchesPlainSamplerOnRotatedRegionsBitForBit) {
-  const Image image = textured_image(67, 41, 3);
+TEST(CropToTensor, EveryBuildMatchesThePlainSamplerBitForBit) {
+  Image image{67, 41, std::vector<uint8_t>(67 * 41 * 3)};
   std::mt19937 rng(11);
-  std::uniform_real_distribution<float> pos(-20.0f, 90.0f), size(3.0f, 80.0f), angle(-4.0f, 4.0f);
-  for (int round = 0; round < 22; ++round) {
-    // Two fixed regions first: one well inside, one covering the whole
-    // image up to its last row and column.
-    const RotatedRect rect =
-        round == 0   ? RotatedRect{33, 20, 24, 16, 0.3f}
-        : round == 1 ? RotatedRect{33, 20, 67, 41, 0}
-                     : RotatedRect{pos(rng), pos(rng), size(rng), size(rng), angle(rng)};
-    const int w = 1 + static_cast<int>(rng() % 37), h = 1 + static_cast<int>(rng() % 29);
-    const std::vector<float> expected = reference_crop(image, rect, w, h, -1.0f, 1.0f);
-    std::vector<float> out(size_t(w) * h * 3);
-    crop_to_tensor(image, rect, w, h, -1.0f, 1.0f, out.data());
-    ASSERT_EQ(out, expected) << round;
-    // Both builds of the sampling loop, whichever this processor runs.
-    crop_to_tensor_baseline(image, rect, w, h, -1.0f, 1.0f, out.data());
-    ASSERT_EQ(out, expected) << round;
+  for (uint8_t& b : image.pixels) b = uint8_t(rng());
+  // Inside, up to the last row and column, letterboxed, then random.
+  std::vector<RotatedRect> rects = {{33, 20, 24, 16, 0.3f}, {33, 20, 67, 41, 0},
+                                    letterbox_rect(image)};
+  std::uniform_real_distribution<float> pos(-20, 90), size(3, 80), angle(-4, 4);
+  while (rects.size() < 22) rects.push_back({pos(rng), pos(rng), size(rng), size(rng), angle(rng)});
+  using Crop = void (*)(const Image&, const RotatedRect&, int, int, float, float, float*);
+  std::vector<Crop> builds = {crop_to_tensor, crop_to_tensor_baseline};
 #if defined(__x86_64__)
-    if (__builtin_cpu_supports("sse4.1")) {
-      crop_to_tensor_sse41(image, rect, w, h, -1.0f, 1.0f, out.data());
-      ASSERT_EQ(out, expected) << round;
-    }
+  if (__builtin_cpu_supports("sse4.1")) builds.push_back(crop_to_tensor_sse41);
 #endif
+  for (size_t r = 0; r < rects.size(); ++r) {
+    const int w = 1 + int(rng() % 37), h = 1 + int(rng() % 29);
+    const std::vector<float> expected = reference_crop(image, rects[r], w, h);
+    for (size_t b = 0; b < builds.size(); ++b) {
+      std::vector<float> out(size_t(w) * h * 3);
+      builds[b](image, rects[r], w, h, -1, 1, out.data());
+      ASSERT_EQ(out, expected) << "rect " << r << ", build " << b;
+    }
   }
 }
 
 TEST(CropToTensor, EmptyTensorOrRegionOutsideOrNotANumber) {
   const Image image = ramp_image(8, 8);
   std::vector<float> out(12, 42.0f);
-  crop_to_tensor(image, letterbox_rect(image), 0, 2, 0.0f, 1.0f, out.data());
-  crop_to_tensor(image, letterbox_rect(image), 2, 0, 0.0f, 1.0f, out.data());
+  crop_to_tensor(image, letterbox_rect(image), 0, 2, 0, 1, out.data());
+  crop_to_tensor(image, letterbox_rect(image), 2, 0, 0, 1, out.data());
   EXPECT_EQ(out, std::vector<float>(12, 42.0f));
   const float nan = std::numeric_limits<float>::quiet_NaN();
-  for (const RotatedRect& rect : {RotatedRect{-50, 4, 8, 8, 0.3f}, RotatedRect{1e30f, 4, 8, 8, 0},
-                                  RotatedRect{nan, 4, 8, 8, 0}, RotatedRect{4, 4, 8, 8, nan}}) {
-    crop_to_tensor(image, rect, 2, 2, -0.5f, 0.5f, out.data());
-    EXPECT_EQ(out, std::vector<float>(12, -0.5f));
+  for (const auto& [frame, rect] : {std::pair{image, RotatedRect{-50, 4, 8, 8, 0.3f}},
+                                    {image, RotatedRect{1e30f, 4, 8, 8, 0}},
+                                    {image, RotatedRect{nan, 4, 8, 8, 0}},
+                                    {image, RotatedRect{4, 4, 8, 8, nan}},
+                                    {Image{}, RotatedRect{0, 0, 4, 4, 0}}}) {  // no frame yet
+    out.assign(12, 42.0f);
+    crop_to_tensor(frame, rect, 2, 2, -0.5f, 0.5f, out.data());
+    EXPECT_EQ(out, std::vector<float>(12, -0.5f)) << rect.cx << " " << rect.rotation;
   }
-  crop_to_tensor(Image{}, RotatedRect{0, 0, 4, 4, 0}, 2, 2, -0.5f, 0.5f,
-                 out.data());  // no frame yet
-  EXPECT_EQ(out, std::vector<float>(12, -0.5f));
 }
 
 TEST(CropToImage, LetterboxSquareCornerCentreAndDepth) {

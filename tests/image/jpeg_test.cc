@@ -1,0 +1,140 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <turbojpeg.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <vector>
+
+#include "image/decode_jpeg.h"
+#include "image/load_image.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// A textured w x h frame compressed by the library.
+Bytes jpeg_of(int w, int h, int subsampling, int flags = 0) {
+  Bytes rgb(size_t(w) * h * 3);
+  for (size_t k = 0; k < rgb.size(); ++k) {
+    rgb[k] = uint8_t(k / 3 % w * 2 + k / 3 / w * 3 + k % 3 * 70 + (k * 2654435761u >> 27));
+  }
+  tjhandle t = tjInitCompress();
+  unsigned char* data = nullptr;
+  unsigned long size = 0;
+  EXPECT_EQ(tjCompress2(t, rgb.data(), w, 0, h, TJPF_RGB, &data, &size, subsampling, 90, flags), 0);
+  Bytes jpeg(data, data + size);
+  tjFree(data);
+  tjDestroy(t);
+  return jpeg;
+}
+
+// The library's own fast-DCT RGB decode: 0, 1 for a warning, 2 for an error.
+int library_decode(const Bytes& jpeg, Bytes& pixels) {
+  tjhandle t = tjInitDecompress();
+  int w = 0, h = 0, subsampling = 0, colourspace = 0;
+  tjDecompressHeader3(t, jpeg.data(), jpeg.size(), &w, &h, &subsampling, &colourspace);
+  pixels.assign(size_t(w) * h * 3, 0);
+  int r = tjDecompress2(t, jpeg.data(), jpeg.size(), pixels.data(), w, 0, h, TJPF_RGB,
+                        TJFLAG_FASTDCT);
+  if (r != 0) r = tjGetErrorCode(t) == TJERR_WARNING ? 1 : 2;
+  tjDestroy(t);
+  return r;
+}
+
+bool decode(const Bytes& jpeg, Image& out) { return decode_jpeg(jpeg.data(), jpeg.size(), out); }
+
+// Where the first (or last) marker 0xFF `code` starts.
+long marker(const Bytes& jpeg, uint8_t code, bool last = false) {
+  long found = -1;
+  for (size_t i = 0; i + 1 < jpeg.size() && (last || found < 0); ++i) {
+    if (jpeg[i] == 0xFF && jpeg[i + 1] == code) found = long(i);
+  }
+  return found;
+}
+
+}  // namespace
+
+TEST(DecodeJpeg, LibraryFastDctRgbIntoReusedStorage) {
+  const Bytes jpeg = jpeg_of(96, 40, TJSAMP_422);
+  Bytes expected;
+  ASSERT_EQ(library_decode(jpeg, expected), 0);
+  Image out;
+  ASSERT_TRUE(decode(jpeg, out));
+  EXPECT_TRUE(out.width == 96 && out.height == 40 && out.pixels == expected);
+  const uint8_t* storage = out.pixels.data();
+  ASSERT_TRUE(decode(jpeg_of(16, 8, TJSAMP_444), out) && out.pixels.size() == 16u * 8 * 3);
+  ASSERT_TRUE(decode(jpeg, out));
+  EXPECT_EQ(out.pixels.data(), storage);  // shrinking kept the capacity
+}
+
+TEST(DecodeJpeg, RefusalsLeaveThePreviousFrameSize8192Decodes) {
+  const Bytes jpeg = jpeg_of(16, 16, TJSAMP_444);
+  const auto sized = [&](int w, int h) {
+    Bytes b = jpeg;
+    const uint8_t size[4] = {uint8_t(h >> 8), uint8_t(h), uint8_t(w >> 8), uint8_t(w)};
+    std::copy(size, size + 4, b.begin() + marker(b, 0xC0) + 5);
+    return b;
+  };
+  for (const Bytes& bytes : {Bytes{}, Bytes{0x12, 0x34, 0x56}, Bytes(jpeg.begin(), jpeg.begin() + 20),
+                             sized(8193, 16), sized(16, 8193), sized(0, 16)}) {
+    Image out{3, 2, Bytes(18, 9)};
+    EXPECT_FALSE(decode(bytes, out)) << bytes.size();
+    EXPECT_TRUE(out.width == 3 && out.height == 2 && out.pixels == Bytes(18, 9)) << bytes.size();
+  }
+  for (const auto& [w, h] : {std::pair{8192, 16}, std::pair{16, 8192}}) {  // missing data: a warning
+    Image out;
+    EXPECT_TRUE(decode(sized(w, h), out) && out.width == w && out.height == h) << w << "x" << h;
+  }
+}
+
+TEST(DecodeJpeg, WarningsDecodeFatalDamageFailsAtTheNewSize) {
+  Bytes jpeg = jpeg_of(24, 16, TJSAMP_444), pixels;
+  for (size_t cut : {size_t{2}, jpeg.size() / 4}) {  // no end marker; data missing too
+    const Bytes bytes(jpeg.begin(), jpeg.end() - long(cut));
+    ASSERT_EQ(library_decode(bytes, pixels), 1);
+    Image out;
+    EXPECT_TRUE(decode(bytes, out));
+  }
+  // Three codes of length 1 cannot exist: the header reads, the table fails.
+  const uint8_t counts[16] = {3, 1, 3, 1, 1, 1, 1, 1};
+  std::copy(counts, counts + 16, jpeg.begin() + marker(jpeg, 0xC4) + 5);
+  ASSERT_EQ(library_decode(jpeg, pixels), 2);
+  Image out{4, 4, Bytes(48)};
+  EXPECT_FALSE(decode(jpeg, out));
+  EXPECT_TRUE(out.width == 24 && out.height == 16 && out.pixels.size() == 24u * 16 * 3);
+}
+
+TEST(DecodeJpeg, ProgressiveDecodesEndlessScansRefused) {
+  const Bytes jpeg = jpeg_of(64, 48, TJSAMP_420, TJFLAG_PROGRESSIVE);
+  Image out;
+  EXPECT_TRUE(decode(jpeg, out));
+  // The last scan 600 times over: the library alone only warns, after all that work.
+  const Bytes scan(jpeg.begin() + marker(jpeg, 0xDA, true), jpeg.end() - 2);
+  Bytes hostile(jpeg.begin(), jpeg.end() - 2), pixels;
+  for (int k = 0; k < 600; ++k) hostile.insert(hostile.end(), scan.begin(), scan.end());
+  hostile.insert(hostile.end(), {0xFF, 0xD9});
+  ASSERT_EQ(library_decode(hostile, pixels), 1);
+  EXPECT_FALSE(decode(hostile, out));
+}
+
+TEST(LoadImage, DecodesAnyNameRefusesMissingDirectoryEmptyFifoDevice) {
+  namespace fs = std::filesystem;
+  const fs::path dir = fs::temp_directory_path() / ("load_image_test_" + std::to_string(getpid()));
+  fs::create_directories(dir / "folder.jpg");
+  const Bytes jpeg = jpeg_of(20, 10, TJSAMP_444);
+  std::ofstream(dir / "frame.bin", std::ios::binary)
+      .write(reinterpret_cast<const char*>(jpeg.data()), std::streamsize(jpeg.size()));
+  std::ofstream(dir / "empty.jpg").close();
+  ASSERT_EQ(mkfifo((dir / "fifo.jpg").c_str(), 0600), 0);  // opening it to read would block
+  Image out;
+  EXPECT_TRUE(load_image((dir / "frame.bin").string(), out) && out.width == 20);
+  for (const fs::path& path : {dir / "missing.jpg", dir / "folder.jpg", dir / "empty.jpg",
+                               dir / "fifo.jpg", fs::path("/dev/zero")}) {
+    Image kept{3, 2, Bytes(18, 9)};
+    EXPECT_FALSE(load_image(path.string(), kept)) << path;
+    EXPECT_TRUE(kept.width == 3 && kept.height == 2 && kept.pixels == Bytes(18, 9)) << path;
+  }
+  fs::remove_all(dir);
+}
