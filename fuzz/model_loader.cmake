@@ -4,19 +4,17 @@
 add_executable(model_loader_seeds ${CMAKE_CURRENT_LIST_DIR}/model_loader_seeds.cc)
 target_link_libraries(model_loader_seeds PRIVATE runtime_test_models)
 
-set(model_seed_dir ${CMAKE_CURRENT_BINARY_DIR}/model_loader_fuzz_seeds)
-set(model_seed_files ${model_seed_dir}/vision.tflite ${model_seed_dir}/mixer.tflite)
-add_custom_command(
-  OUTPUT ${model_seed_files}
-  COMMAND ${CMAKE_COMMAND} -E make_directory ${model_seed_dir}
-  COMMAND model_loader_seeds ${model_seed_dir}
-  DEPENDS model_loader_seeds
-  COMMENT "Making the model loader fuzz seeds")
-add_custom_target(model_loader_seed_files DEPENDS ${model_seed_files})
+set(model_seeds ${CMAKE_CURRENT_BINARY_DIR}/model_loader_fuzz_seeds)
+add_custom_command(OUTPUT ${model_seeds}/vision.tflite ${model_seeds}/mixer.tflite
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${model_seeds}
+  COMMAND model_loader_seeds ${model_seeds}
+  DEPENDS model_loader_seeds)
+add_custom_target(model_loader_seed_files DEPENDS ${model_seeds}/vision.tflite ${model_seeds}/mixer.tflite)
 
 bridge_fuzz(model_loader_fuzz
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/model_loader_fuzz.cc
   LIBS LiteRt
-  SEEDS ${model_seed_files} ${BRIDGE_SHARED_DIR}/models/face/face_blendshapes.tflite
+  SEEDS ${model_seeds}/vision.tflite ${model_seeds}/mixer.tflite
+        ${BRIDGE_SHARED_DIR}/models/face/face_blendshapes.tflite
   ITERATIONS 5000)
 add_dependencies(model_loader_fuzz model_loader_seed_files)

@@ -1,31 +1,28 @@
-// run() must not touch the heap: every allocation path of the process
-// (operator new and, outside sanitizer builds, malloc and friends) is counted
-// while a real model runs. oneDNN 2.6 builds a small argument map inside every
-// primitive execution, which no caller can avoid; those allocations are
-// attributed by call stack and reported, everything else must be zero.
+// run() must not allocate: every allocation path of the process (operator new
+// and, outside sanitizer builds, malloc and friends) is counted while real
+// models run. oneDNN builds a small argument map inside every primitive
+// execution, which no caller can avoid; allocations with a libdnnl frame on
+// the stack are reported apart, all others must be zero.
 #include <dlfcn.h>
 #include <execinfo.h>
 #include <gtest/gtest.h>
-#include <malloc.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <cstdio>
 #include <new>
 
 #include "inference/inference_model.h"
 
 namespace {
-// Test-only process state: the replaced allocation functions have no other
-// way to reach the test.
-bool counting = false;
-long allocations = 0;          // from the runtime or anything but oneDNN
-long library_allocations = 0;  // from inside oneDNN
+bool counting = false;  // process state: the replaced functions have no other way to reach the test
+long allocations = 0, library_allocations = 0;
 
 void count() {
   if (!counting) return;
-  counting = false;  // the stack walk below must not count itself
+  counting = false;  // the stack walk must not count itself
   void* frames[8];
   const int n = backtrace(frames, 8);
   bool in_library = false;
@@ -36,29 +33,31 @@ void count() {
   ++(in_library ? library_allocations : allocations);
   counting = true;
 }
+
+void start() {
+  void* warm[4];
+  backtrace(warm, 4);  // loads the unwinder before counting
+  allocations = library_allocations = 0;
+  counting = true;
+}
 }  // namespace
 
-// The replacements pair operator new with malloc and delete with free by
-// design; GCC cannot see that and warns about the pairing.
+// new pairs with malloc and delete with free by design, which GCC cannot see.
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-
 void* operator new(std::size_t n) {
   count();
   if (void* p = std::malloc(n ? n : 1)) return p;
   throw std::bad_alloc();
 }
 void* operator new[](std::size_t n) { return operator new(n); }
-void* operator new(std::size_t n, const std::nothrow_t&) noexcept {
-  count();
-  return std::malloc(n ? n : 1);
-}
-void* operator new[](std::size_t n, const std::nothrow_t& t) noexcept { return operator new(n, t); }
-void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
-void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void* operator new(std::size_t n, const std::nothrow_t&) noexcept { return count(), std::malloc(n ? n : 1); }
+void* operator new[](std::size_t n, const std::nothrow_t&) noexcept { return count(), std::malloc(n ? n : 1); }
 void operator delete(void* p) noexcept { std::free(p); }
 void operator delete[](void* p) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 #if !defined(__SANITIZE_ADDRESS__)
 extern "C" {
@@ -66,32 +65,15 @@ void* __libc_malloc(size_t);
 void* __libc_calloc(size_t, size_t);
 void* __libc_realloc(void*, size_t);
 void* __libc_memalign(size_t, size_t);
-void* malloc(size_t n) {
-  count();
-  return __libc_malloc(n);
-}
-void* calloc(size_t n, size_t m) {
-  count();
-  return __libc_calloc(n, m);
-}
-void* realloc(void* p, size_t n) {
-  count();
-  return __libc_realloc(p, n);
-}
-void* memalign(size_t a, size_t n) {
-  count();
-  return __libc_memalign(a, n);
-}
-void* aligned_alloc(size_t a, size_t n) {
-  count();
-  return __libc_memalign(a, n);
-}
+void* malloc(size_t n) { return count(), __libc_malloc(n); }
+void* calloc(size_t n, size_t m) { return count(), __libc_calloc(n, m); }
+void* realloc(void* p, size_t n) { return count(), __libc_realloc(p, n); }
+void* memalign(size_t a, size_t n) { return count(), __libc_memalign(a, n); }
+void* aligned_alloc(size_t a, size_t n) { return count(), __libc_memalign(a, n); }
 int posix_memalign(void** out, size_t a, size_t n) {
   count();
   void* p = __libc_memalign(a, n);
-  if (!p) return ENOMEM;
-  *out = p;
-  return 0;
+  return p ? (*out = p, 0) : ENOMEM;
 }
 }
 #endif
@@ -107,10 +89,7 @@ TEST(InferenceModelRun, AllocatesNothing) {
     std::string error;
     ASSERT_TRUE(model.load((models / file).string(), error)) << error;
     ASSERT_TRUE(model.run());
-    void* warm[4];
-    backtrace(warm, 4);  // loads the unwinder before counting starts
-    allocations = library_allocations = 0;
-    counting = true;
+    start();
     const bool ok = model.run() && model.run();
     counting = false;
     EXPECT_TRUE(ok) << file;
@@ -120,11 +99,7 @@ TEST(InferenceModelRun, AllocatesNothing) {
 }
 
 TEST(InferenceModelRun, CounterSeesAnAllocation) {
-  // Guards the test itself: the hooks must be live.
-  void* warm[4];
-  backtrace(warm, 4);
-  allocations = 0;
-  counting = true;
+  start();
   void* volatile p = ::operator new(16);  // a direct call, which may not be elided
   counting = false;
   ::operator delete(p);

@@ -1,149 +1,115 @@
-// Fusion decisions and memory planning, seen from the compiled graph: which
-// operators become steps, and how large the arena is.
+// Fusion decisions and memory planning, seen from the compiled graph (how
+// many steps, how large the arena) and from the planner itself.
+#include <random>
+
 #include "runtime/graph.h"
-
-#include <gtest/gtest.h>
-
+#include "runtime/planner.h"
 #include "tests/runtime/model_builder.h"
 
 namespace testing_models {
 namespace {
 
-struct Compiled {
-  std::unique_ptr<runtime::Model> model;
-  std::unique_ptr<runtime::Graph> graph;
-  std::string error;
-};
-
-Compiled compile(const ModelBuilder& m) {
-  Compiled c;
-  c.model = runtime::Model::parse(m.finish(), c.error);
-  if (!c.model) return c;
-  std::vector<runtime::Shape> shapes;
-  for (int t : c.model->signature().inputs) shapes.push_back(c.model->tensors()[t].shape);
-  c.graph = runtime::Graph::compile(*c.model, shapes, c.error);
-  return c;
-}
-
-// conv (activation none) feeding `tail` operators built by the callback.
-ModelBuilder conv_then(const std::function<void(ModelBuilder&, int in, int conv)>& tail) {
-  ModelBuilder m;
-  const int in = m.tensor({1, 4, 4, 2});
-  const int conv = m.tensor({1, 4, 4, 2});
-  m.op(kConv2D, {in, m.constant({2, 1, 1, 2}, {1, 0, 0, 1}), -1}, {conv}, conv_options(fb::Padding_SAME, 1, 1));
-  m.inputs({in});
-  tail(m, in, conv);
-  return m;
-}
-
-TEST(GraphFusion, ResidualAddActivationAndPreluBecomeOneStep) {
-  auto m = conv_then([](ModelBuilder& m, int in, int conv) {
-    const int sum = m.tensor({1, 4, 4, 2}), out = m.tensor({1, 4, 4, 2});
-    m.op(kAdd, {conv, in}, {sum});
-    m.op(kPrelu, {sum, m.constant({1, 1, 2}, {0.1f, 0.2f})}, {out});
-    m.outputs({out});
-  });
-  const Compiled c = compile(m);
-  ASSERT_TRUE(c.graph) << c.error;
-  EXPECT_EQ(c.graph->num_steps(), 1u);
-}
-
-TEST(GraphFusion, SlopeDequantizedAfterTheConvolutionStillFuses) {
-  // As the files order it: the slope's DEQUANTIZE sits between conv and PRELU.
-  auto m = conv_then([](ModelBuilder& m, int, int conv) {
-    const int slope = m.tensor({1, 1, 2}), out = m.tensor({1, 4, 4, 2});
-    m.op(kDequantize, {m.constant_half({1, 1, 2}, {0x2e66, 0x3400})}, {slope});
-    m.op(kPrelu, {conv, slope}, {out});
-    m.outputs({out});
-  });
-  const Compiled c = compile(m);
-  ASSERT_TRUE(c.graph) << c.error;
-  EXPECT_EQ(c.graph->num_steps(), 1u);
-}
-
-TEST(GraphFusion, IntermediateReadElsewhereStaysSeparate) {
-  auto m = conv_then([](ModelBuilder& m, int in, int conv) {
-    const int sum = m.tensor({1, 4, 4, 2}), other = m.tensor({1, 4, 4, 2});
-    m.op(kAdd, {conv, in}, {sum});
-    m.op(kNeg, {conv}, {other});
-    m.outputs({sum, other});
-  });
-  const Compiled c = compile(m);
-  ASSERT_TRUE(c.graph) << c.error;
-  EXPECT_EQ(c.graph->num_steps(), 3u);
-}
-
-TEST(GraphFusion, ResidualComputedAfterTheConvolutionStillFuses) {
-  // The ADD's other operand is produced between the conv and the ADD: the
-  // conv moves down to the ADD and takes it in.
-  auto m = conv_then([](ModelBuilder& m, int in, int conv) {
-    const int late = m.tensor({1, 4, 4, 2}), sum = m.tensor({1, 4, 4, 2});
-    m.op(kNeg, {in}, {late});
-    m.op(kAdd, {conv, late}, {sum});
-    m.outputs({sum});
-  });
-  const Compiled c = compile(m);
-  ASSERT_TRUE(c.graph) << c.error;
-  EXPECT_EQ(c.graph->num_steps(), 2u);
-}
-
-TEST(GraphFusion, SpatialPadFoldsOnlyIntoValidConvolutions) {
-  for (bool valid : {true, false}) {
+TEST(GraphInternals, FusionDecisions) {
+  const Dims s = {1, 4, 4, 2};
+  // Each tail gets the input and a 1x1 conv's output (no activation) and returns the graph outputs.
+  struct Case {
+    const char* what;
+    size_t steps;
+    std::function<std::vector<int>(ModelBuilder&, int in, int conv)> tail;
+  };
+  const Case cases[] = {
+      {"residual ADD and PRELU", 1, [&](ModelBuilder& m, int in, int conv) {
+         return std::vector{m.op(kPrelu, {m.op(kAdd, {conv, in}, s), m.constant({1, 1, 2}, {0.1f, 0.2f})}, s)};
+       }},
+      {"slope dequantized after the conv", 1, [&](ModelBuilder& m, int, int conv) {
+         const int slope = m.op(kDequantize, {m.half({1, 1, 2}, {0x2e66, 0x3400})}, {1, 1, 2});
+         return std::vector{m.op(kPrelu, {conv, slope}, s)};
+       }},
+      {"intermediate read elsewhere", 3, [&](ModelBuilder& m, int in, int conv) {
+         return std::vector{m.op(kAdd, {conv, in}, s), m.op(kNeg, {conv}, s)};
+       }},
+      {"residual computed after the conv", 2, [&](ModelBuilder& m, int in, int conv) {
+         return std::vector{m.op(kAdd, {conv, m.op(kNeg, {in}, s)}, s)};
+       }},
+  };
+  auto steps = [](const ModelBuilder& m) {
+    std::string error;
+    auto model = runtime::Model::parse(m.finish(), error);
+    EXPECT_TRUE(model) << error;
+    if (!model) return std::pair<size_t, size_t>{0, 0};
+    std::vector<runtime::Shape> shapes;
+    for (int t : model->signature().inputs) shapes.push_back(model->tensors()[t].shape);
+    auto graph = runtime::Graph::compile(*model, shapes, error);
+    EXPECT_TRUE(graph) << error;
+    return graph ? std::pair{graph->num_steps(), graph->arena_bytes()} : std::pair<size_t, size_t>{0, 0};
+  };
+  for (const Case& c : cases) {
     ModelBuilder m;
-    const int in = m.tensor({1, 4, 4, 1}), padded = m.tensor({1, 6, 6, 1});
-    m.op(kPad, {in, m.constant_ints({4, 2}, {0, 0, 1, 1, 1, 1, 0, 0})}, {padded});
-    const int out = m.tensor(valid ? Dims{1, 4, 4, 1} : Dims{1, 6, 6, 1});
-    m.op(kConv2D, {padded, m.constant({1, 3, 3, 1}, std::vector<float>(9, 1.f)), -1}, {out},
-         conv_options(valid ? fb::Padding_VALID : fb::Padding_SAME, 1, 1));
-    m.inputs({in});
-    m.outputs({out});
-    const Compiled c = compile(m);
-    ASSERT_TRUE(c.graph) << c.error;
-    EXPECT_EQ(c.graph->num_steps(), valid ? 1u : 2u);
+    const int in = m.tensor(s);
+    const int conv = m.op(kConv2D, {in, m.constant({2, 1, 1, 2}, {1, 0, 0, 1}), -1}, s, conv_options(fb::Padding_SAME, 1));
+    m.io({in}, c.tail(m, in, conv));
+    EXPECT_EQ(steps(m).first, c.steps) << c.what;
   }
-}
-
-TEST(GraphFusion, ChannelPadIsNotFolded) {
-  ModelBuilder m;
-  const int in = m.tensor({1, 4, 4, 1}), padded = m.tensor({1, 4, 4, 2});
-  m.op(kPad, {in, m.constant_ints({4, 2}, {0, 0, 0, 0, 0, 0, 0, 1})}, {padded});
-  const int out = m.tensor({1, 4, 4, 1});
-  m.op(kConv2D, {padded, m.constant({1, 1, 1, 2}, {1, 1}), -1}, {out}, conv_options(fb::Padding_VALID, 1, 1));
-  m.inputs({in});
-  m.outputs({out});
-  const Compiled c = compile(m);
-  ASSERT_TRUE(c.graph) << c.error;
-  EXPECT_EQ(c.graph->num_steps(), 2u);
-}
-
-TEST(GraphPlanning, ChainOfIntermediatesReusesMemory) {
-  // 12 NEGs over 1000 floats: ten intermediates, at most two alive at once.
-  ModelBuilder m;
-  int t = m.tensor({1000});
-  m.inputs({t});
-  for (int i = 0; i < 12; ++i) {
-    const int next = m.tensor({1000});
-    m.op(kNeg, {t}, {next});
-    t = next;
+  // A spatial PAD folds into a VALID conv only; a channel PAD never.
+  for (auto [spatial, valid, expected] : {std::tuple{true, true, 1u}, std::tuple{true, false, 2u}, std::tuple{false, true, 2u}}) {
+    ModelBuilder m;
+    const int in = m.tensor({1, 4, 4, 1});
+    const std::vector<int32_t> pads = spatial ? std::vector{0, 0, 1, 1, 1, 1, 0, 0} : std::vector{0, 0, 0, 0, 0, 0, 0, 1};
+    const Dims padded_shape = spatial ? Dims{1, 6, 6, 1} : Dims{1, 4, 4, 2};
+    const int padded = m.op(kPad, {in, m.ints({4, 2}, pads)}, padded_shape);
+    const Dims filter = {1, spatial ? 3 : 1, spatial ? 3 : 1, padded_shape[3]};
+    const Dims out = spatial && !valid ? Dims{1, 6, 6, 1} : Dims{1, 4, 4, 1};
+    m.io({in}, {m.op(kConv2D, {padded, m.constant(filter, Floats(count(filter), 1.f)), -1}, out,
+                     conv_options(valid ? fb::Padding_VALID : fb::Padding_SAME, 1))});
+    EXPECT_EQ(steps(m).first, expected) << "spatial " << spatial << " valid " << valid;
   }
-  m.outputs({t});
-  const Compiled c = compile(m);
-  ASSERT_TRUE(c.graph) << c.error;
-  EXPECT_EQ(c.graph->num_steps(), 12u);
-  EXPECT_LE(c.graph->arena_bytes(), 2 * 4032u);
+  // Twelve NEGs over 1000 floats: at most two intermediates alive at once.
+  ModelBuilder chain;
+  int t = chain.tensor({1000});
+  const int first = t;
+  for (int i = 0; i < 12; ++i) t = chain.op(kNeg, {t}, {1000});
+  chain.io({first}, {t});
+  const auto [n, bytes] = steps(chain);
+  EXPECT_EQ(n, 12u);
+  EXPECT_LE(bytes, 2 * 4032u);
+  // A dequantized constant folds away: one step, no arena.
+  ModelBuilder folded;
+  const int in = folded.tensor({2});
+  folded.io({in}, {folded.op(kMul, {in, folded.op(kDequantize, {folded.half({2}, {0x3c00, 0x4000})}, {2})}, {2})});
+  EXPECT_EQ(steps(folded), (std::pair<size_t, size_t>{1, 0}));
 }
 
-TEST(GraphPlanning, ConstantsFoldAwayFromTheSteps) {
-  ModelBuilder m;
-  const int in = m.tensor({2}), deq = m.tensor({2}), out = m.tensor({2});
-  m.op(kDequantize, {m.constant_half({2}, {0x3c00, 0x4000})}, {deq});
-  m.op(kMul, {in, deq}, {out});
-  m.inputs({in});
-  m.outputs({out});
-  const Compiled c = compile(m);
-  ASSERT_TRUE(c.graph) << c.error;
-  EXPECT_EQ(c.graph->num_steps(), 1u);
-  EXPECT_EQ(c.graph->arena_bytes(), 0u);
+TEST(GraphInternals, PlannerNeverOverlapsLiveTensors) {
+  using runtime::kArenaAlignment;
+  auto check = [](const std::vector<runtime::Lifetime>& ts) {
+    const runtime::ArenaPlan plan = runtime::plan_arena(ts);
+    EXPECT_EQ(plan.offsets.size(), ts.size());
+    for (size_t i = 0; i < ts.size() && i < plan.offsets.size(); ++i) {
+      EXPECT_EQ(plan.offsets[i] % kArenaAlignment, 0u);
+      EXPECT_LE(plan.offsets[i] + ts[i].bytes, plan.bytes);
+      for (size_t j = i + 1; j < ts.size(); ++j)
+        EXPECT_FALSE(ts[i].first <= ts[j].last && ts[j].first <= ts[i].last &&
+                     plan.offsets[i] < plan.offsets[j] + ts[j].bytes && plan.offsets[j] < plan.offsets[i] + ts[i].bytes)
+            << i << " and " << j;
+    }
+    return plan.bytes;
+  };
+  std::vector<runtime::Lifetime> chain;  // t_i written at step i, read at i+1
+  for (int i = 0; i < 20; ++i) chain.push_back({1000, i, i + 1});
+  EXPECT_EQ(check(chain), 2 * 1024u);
+  EXPECT_EQ(check({}), 0u);
+  check({{0, 0, 0}, {0, 0, 1}});
+  std::mt19937 rng(42);
+  for (int round = 0; round < 50; ++round) {
+    std::vector<runtime::Lifetime> ts;
+    size_t total = 0;
+    for (int i = 0; i < 60; ++i) {
+      const int first = static_cast<int>(rng() % 40), last = first + static_cast<int>(rng() % 10);
+      ts.push_back({1 + rng() % 5000, first, last});
+      total += (ts.back().bytes + kArenaAlignment - 1) / kArenaAlignment * kArenaAlignment;
+    }
+    EXPECT_LE(check(ts), total);
+  }
 }
 
 }  // namespace

@@ -1,166 +1,64 @@
 #include "tests/runtime/model_builder.h"
 
-#include <cstring>
+#include <algorithm>
 #include <random>
 
 namespace testing_models {
 
 int ModelBuilder::tensor(Dims shape, Dims signature, fb::TensorType type) {
-  tensors_.push_back({std::move(shape), std::move(signature), type, {}, false});
+  tensors_.push_back({std::move(shape), std::move(signature), type, {}});
   return static_cast<int>(tensors_.size()) - 1;
-}
-
-int ModelBuilder::constant(Dims shape, std::vector<float> values) {
-  std::vector<uint8_t> bytes(values.size() * 4);
-  std::memcpy(bytes.data(), values.data(), bytes.size());
-  tensors_.push_back({std::move(shape), {}, fb::TensorType_FLOAT32, std::move(bytes), false});
-  return static_cast<int>(tensors_.size()) - 1;
-}
-
-int ModelBuilder::constant_ints(Dims shape, std::vector<int32_t> values) {
-  std::vector<uint8_t> bytes(values.size() * 4);
-  std::memcpy(bytes.data(), values.data(), bytes.size());
-  tensors_.push_back({std::move(shape), {}, fb::TensorType_INT32, std::move(bytes), false});
-  return static_cast<int>(tensors_.size()) - 1;
-}
-
-int ModelBuilder::constant_half(Dims shape, std::vector<uint16_t> bits) {
-  std::vector<uint8_t> bytes(bits.size() * 2);
-  std::memcpy(bytes.data(), bits.data(), bytes.size());
-  tensors_.push_back({std::move(shape), {}, fb::TensorType_FLOAT16, std::move(bytes), false});
-  return static_cast<int>(tensors_.size()) - 1;
-}
-
-void ModelBuilder::op(int32_t code, std::vector<int> inputs, std::vector<int> outputs, Options options) {
-  ops_.push_back({code, std::move(inputs), std::move(outputs), std::move(options)});
 }
 
 std::vector<uint8_t> ModelBuilder::finish() const {
   flatbuffers::FlatBufferBuilder b;
-  // Buffer 0 is the customary empty one.
   std::vector<flatbuffers::Offset<fb::Buffer>> buffers = {fb::CreateBuffer(b)};
   std::vector<flatbuffers::Offset<fb::Tensor>> tensors;
   for (const Tensor& t : tensors_) {
-    uint32_t buffer = 0;
     if (!t.data.empty()) {
       b.ForceVectorAlignment(t.data.size(), 1, 16);
       buffers.push_back(fb::CreateBuffer(b, b.CreateVector(t.data)));
-      buffer = static_cast<uint32_t>(buffers.size() - 1);
     }
-    auto shape = b.CreateVector(t.shape);
-    flatbuffers::Offset<flatbuffers::Vector<int32_t>> signature;
-    if (!t.signature.empty()) signature = b.CreateVector(t.signature);
-    fb::TensorBuilder tb(b);
-    tb.add_shape(shape);
-    tb.add_type(t.type);
-    tb.add_buffer(buffer);
-    if (!t.signature.empty()) tb.add_shape_signature(signature);
-    if (t.variable) tb.add_is_variable(true);
-    tensors.push_back(tb.Finish());
+    const auto buffer = static_cast<uint32_t>(t.data.empty() ? 0 : buffers.size() - 1);
+    tensors.push_back(fb::CreateTensor(b, b.CreateVector(t.shape), t.type, buffer, 0, 0, t.variable, 0,
+                                       t.signature.empty() ? 0 : b.CreateVector(t.signature)));
   }
   std::vector<int32_t> codes;
   std::vector<flatbuffers::Offset<fb::Operator>> ops;
   for (const Operator& op : ops_) {
-    uint32_t index = 0;
-    while (index < codes.size() && codes[index] != op.code) ++index;
+    const auto index = static_cast<uint32_t>(std::find(codes.begin(), codes.end(), op.code) - codes.begin());
     if (index == codes.size()) codes.push_back(op.code);
-    std::pair<fb::BuiltinOptions, flatbuffers::Offset<void>> options{fb::BuiltinOptions_NONE, 0};
-    if (op.options) options = op.options(b);
-    ops.push_back(fb::CreateOperator(b, index, b.CreateVector(op.inputs), b.CreateVector(op.outputs),
-                                     options.first, options.second));
+    auto o = op.options ? op.options(b) : std::make_pair(fb::BuiltinOptions_NONE, flatbuffers::Offset<void>());
+    ops.push_back(fb::CreateOperator(b, index, b.CreateVector(op.in), b.CreateVector(std::vector{op.out}), o.first,
+                                     o.second));
   }
   std::vector<flatbuffers::Offset<fb::OperatorCode>> code_tables;
   for (int32_t c : codes)
-    code_tables.push_back(fb::CreateOperatorCode(b, static_cast<int8_t>(c < 127 ? c : 127), 0, 1, c));
+    code_tables.push_back(fb::CreateOperatorCode(b, static_cast<int8_t>(std::min(c, 127)), 0, 1, c));
   auto graph = fb::CreateSubGraph(b, b.CreateVector(tensors), b.CreateVector(inputs_), b.CreateVector(outputs_),
                                   b.CreateVector(ops));
   flatbuffers::Offset<flatbuffers::Vector<flatbuffers::Offset<fb::SignatureDef>>> signatures;
-  if (has_signature_) {
-    std::vector<flatbuffers::Offset<fb::TensorMap>> in, out;
-    for (int t : sig_in_) in.push_back(fb::CreateTensorMap(b, b.CreateString("in"), static_cast<uint32_t>(t)));
-    for (int t : sig_out_) out.push_back(fb::CreateTensorMap(b, b.CreateString("out"), static_cast<uint32_t>(t)));
-    signatures = b.CreateVector(std::vector<flatbuffers::Offset<fb::SignatureDef>>{
-        fb::CreateSignatureDef(b, b.CreateVector(in), b.CreateVector(out), b.CreateString("serving_default"), 0)});
+  if (!sig_in_.empty() || !sig_out_.empty()) {
+    auto maps = [&](const std::vector<int>& ts, const char* name) {
+      std::vector<flatbuffers::Offset<fb::TensorMap>> v;
+      for (int t : ts) v.push_back(fb::CreateTensorMap(b, b.CreateString(name), static_cast<uint32_t>(t)));
+      return b.CreateVector(v);
+    };
+    auto in = maps(sig_in_, "in"), out = maps(sig_out_, "out");
+    signatures = b.CreateVector(std::vector{fb::CreateSignatureDef(b, in, out, b.CreateString("serving_default"), 0)});
   }
-  auto model = fb::CreateModel(b, 3, b.CreateVector(code_tables), b.CreateVector(std::vector{graph}), 0,
-                               b.CreateVector(buffers), 0, 0, signatures);
-  b.Finish(model, fb::ModelIdentifier());
+  b.Finish(fb::CreateModel(b, 3, b.CreateVector(code_tables), b.CreateVector(std::vector{graph}), 0,
+                           b.CreateVector(buffers), 0, 0, signatures),
+           fb::ModelIdentifier());
   return std::vector<uint8_t>(b.GetBufferPointer(), b.GetBufferPointer() + b.GetSize());
-}
-
-Options conv_options(fb::Padding padding, int stride_h, int stride_w, fb::ActivationFunctionType act,
-                     int dilation_h, int dilation_w) {
-  return [=](flatbuffers::FlatBufferBuilder& b) {
-    return std::make_pair(fb::BuiltinOptions_Conv2DOptions,
-                          fb::CreateConv2DOptions(b, padding, stride_w, stride_h, act, dilation_w, dilation_h).Union());
-  };
-}
-
-Options depthwise_options(fb::Padding padding, int stride_h, int stride_w, fb::ActivationFunctionType act) {
-  return [=](flatbuffers::FlatBufferBuilder& b) {
-    return std::make_pair(fb::BuiltinOptions_DepthwiseConv2DOptions,
-                          fb::CreateDepthwiseConv2DOptions(b, padding, stride_w, stride_h, 1, act).Union());
-  };
-}
-
-Options pool_options(fb::Padding padding, int stride_h, int stride_w, int filter_h, int filter_w) {
-  return [=](flatbuffers::FlatBufferBuilder& b) {
-    return std::make_pair(fb::BuiltinOptions_Pool2DOptions,
-                          fb::CreatePool2DOptions(b, padding, stride_w, stride_h, filter_w, filter_h).Union());
-  };
-}
-
-Options add_options(fb::ActivationFunctionType act) {
-  return [=](flatbuffers::FlatBufferBuilder& b) {
-    return std::make_pair(fb::BuiltinOptions_AddOptions, fb::CreateArithmeticOptions(b, act).Union());
-  };
-}
-
-Options concat_options(int axis) {
-  return [=](flatbuffers::FlatBufferBuilder& b) {
-    return std::make_pair(fb::BuiltinOptions_ConcatenationOptions, fb::CreateConcatenationOptions(b, axis).Union());
-  };
-}
-
-Options reducer_options(bool keep_dims) {
-  return [=](flatbuffers::FlatBufferBuilder& b) {
-    return std::make_pair(fb::BuiltinOptions_ReducerOptions, fb::CreateReducerOptions(b, keep_dims).Union());
-  };
-}
-
-Options strided_slice_options(int begin_mask, int end_mask, int shrink_mask, int ellipsis_mask) {
-  return [=](flatbuffers::FlatBufferBuilder& b) {
-    return std::make_pair(
-        fb::BuiltinOptions_StridedSliceOptions,
-        fb::CreateStridedSliceOptions(b, begin_mask, end_mask, ellipsis_mask, 0, shrink_mask).Union());
-  };
-}
-
-Options resize_options(bool align_corners, bool half_pixel) {
-  return [=](flatbuffers::FlatBufferBuilder& b) {
-    return std::make_pair(fb::BuiltinOptions_ResizeBilinearOptions,
-                          fb::CreateResizeBilinearOptions(b, align_corners, half_pixel).Union());
-  };
-}
-
-Options fully_connected_options(bool keep_num_dims) {
-  return [=](flatbuffers::FlatBufferBuilder& b) {
-    return std::make_pair(
-        fb::BuiltinOptions_FullyConnectedOptions,
-        fb::CreateFullyConnectedOptions(b, fb::ActivationFunctionType_NONE, 0, keep_num_dims).Union());
-  };
 }
 
 Runner::Runner(const std::vector<uint8_t>& bytes) {
   if (LiteRtCreateEnvironment(0, nullptr, &env_) != kLiteRtStatusOk) return;
-  if (LiteRtCreateModelFromBuffer(env_, bytes.data(), bytes.size(), &model_) != kLiteRtStatusOk) {
+  if (LiteRtCreateModelFromBuffer(env_, bytes.data(), bytes.size(), &model_) != kLiteRtStatusOk) model_ = nullptr;
+  else if (LiteRtCreateCompiledModel(env_, model_, nullptr, &compiled_) != kLiteRtStatusOk) compiled_ = nullptr;
+  if (!compiled_) {
     error_ = LiteRtGetEnvironmentLastError(env_);
-    model_ = nullptr;
-    return;
-  }
-  if (LiteRtCreateCompiledModel(env_, model_, nullptr, &compiled_) != kLiteRtStatusOk) {
-    error_ = LiteRtGetEnvironmentLastError(env_);
-    compiled_ = nullptr;
     return;
   }
   LiteRtSignature sig = nullptr;
@@ -168,30 +66,22 @@ Runner::Runner(const std::vector<uint8_t>& bytes) {
   LiteRtGetModelSignature(model_, 0, &sig);
   LiteRtGetNumSignatureInputs(sig, &ni);
   LiteRtGetNumSignatureOutputs(sig, &no);
-  auto bind = [&](LiteRtTensor t, std::vector<float>& array, std::vector<LiteRtTensorBuffer>& into) {
+  inputs_.resize(ni);
+  outputs.resize(no);
+  for (LiteRtParamIndex k = 0; k < ni + no; ++k) {
+    LiteRtTensor t = nullptr;
+    if (k < ni) LiteRtGetSignatureInputTensorByIndex(sig, k, &t);
+    else LiteRtGetSignatureOutputTensorByIndex(sig, k - ni, &t);
     LiteRtRankedTensorType type{};
     LiteRtGetRankedTensorType(t, &type);
-    size_t count = 1;
-    for (uint32_t i = 0; i < type.layout.rank; ++i) {
-      if (type.layout.dimensions[i] < 1) type.layout.dimensions[i] = 1;
-      count *= static_cast<size_t>(type.layout.dimensions[i]);
-    }
-    array.assign(count, 0.f);
+    size_t n = 1;
+    for (uint32_t i = 0; i < type.layout.rank; ++i)
+      n *= static_cast<size_t>(type.layout.dimensions[i] = std::max(type.layout.dimensions[i], 1));
+    Floats& array = k < ni ? inputs_[k] : outputs[k - ni];
+    array.assign(n, 0.f);
     LiteRtTensorBuffer buffer = nullptr;
-    LiteRtCreateTensorBufferFromHostMemory(&type, array.data(), count * 4, nullptr, &buffer);
-    into.push_back(buffer);
-  };
-  input_arrays_.resize(ni);
-  outputs.resize(no);
-  for (LiteRtParamIndex k = 0; k < ni; ++k) {
-    LiteRtTensor t = nullptr;
-    LiteRtGetSignatureInputTensorByIndex(sig, k, &t);
-    bind(t, input_arrays_[k], in_buffers_);
-  }
-  for (LiteRtParamIndex k = 0; k < no; ++k) {
-    LiteRtTensor t = nullptr;
-    LiteRtGetSignatureOutputTensorByIndex(sig, k, &t);
-    bind(t, outputs[k], out_buffers_);
+    LiteRtCreateTensorBufferFromHostMemory(&type, array.data(), n * 4, nullptr, &buffer);
+    (k < ni ? in_buffers_ : out_buffers_).push_back(buffer);
   }
 }
 
@@ -203,27 +93,64 @@ Runner::~Runner() {
   LiteRtDestroyEnvironment(env_);
 }
 
-bool Runner::run(const std::vector<std::vector<float>>& inputs) {
-  if (!compiled_ || inputs.size() != input_arrays_.size()) return false;
+bool Runner::run(const std::vector<Floats>& inputs) {
+  if (!compiled_ || (!inputs.empty() && inputs.size() != inputs_.size())) return false;
   for (size_t k = 0; k < inputs.size(); ++k) {
-    if (inputs[k].size() != input_arrays_[k].size()) return false;
-    std::copy(inputs[k].begin(), inputs[k].end(), input_arrays_[k].begin());
+    if (inputs[k].size() != inputs_[k].size()) return false;
+    std::copy(inputs[k].begin(), inputs[k].end(), inputs_[k].begin());
   }
-  return run_current();
-}
-
-bool Runner::run_current() {
-  if (!compiled_) return false;
   return LiteRtRunCompiledModel(compiled_, 0, in_buffers_.size(), in_buffers_.data(), out_buffers_.size(),
                                 out_buffers_.data()) == kLiteRtStatusOk;
 }
 
-std::vector<float> random_floats(size_t n, uint32_t seed, float lo, float hi) {
+Floats random_floats(size_t n, uint32_t seed, float lo, float hi) {
   std::mt19937 rng(seed);
   std::uniform_real_distribution<float> dist(lo, hi);
-  std::vector<float> v(n);
+  Floats v(n);
   for (float& x : v) x = dist(rng);
   return v;
+}
+
+size_t count(const Dims& d) {
+  size_t n = 1;
+  for (int32_t x : d) n *= static_cast<size_t>(x);
+  return n;
+}
+
+void for_each_index(const Dims& shape, const std::function<void(const std::vector<int>&)>& fn) {
+  std::vector<int> index(shape.size(), 0);
+  for (size_t n = count(shape), i = 0; i < n; ++i) {
+    fn(index);
+    for (int d = static_cast<int>(shape.size()) - 1; d >= 0 && ++index[d] == shape[d]; --d) index[d] = 0;
+  }
+}
+
+size_t offset_of(const Dims& shape, const std::vector<int>& index) {
+  size_t offset = 0;
+  const size_t lead = index.size() - shape.size();
+  for (size_t d = 0; d < shape.size(); ++d) offset = offset * shape[d] + (shape[d] == 1 ? 0 : index[lead + d]);
+  return offset;
+}
+
+void expect_close(const Floats& actual, const Floats& expected, float tol) {
+  ASSERT_EQ(actual.size(), expected.size());
+  for (size_t i = 0; i < actual.size(); ++i) {
+    if (std::isnan(expected[i])) EXPECT_TRUE(std::isnan(actual[i])) << "at " << i;
+    else ASSERT_NEAR(actual[i], expected[i], tol * (1.f + std::fabs(expected[i]))) << "at " << i;
+  }
+}
+
+Floats run_model(const ModelBuilder& b, const std::vector<Floats>& inputs) {
+  Runner r(b.finish());
+  EXPECT_TRUE(r.compiled()) << r.error();
+  EXPECT_TRUE(r.run(inputs));
+  return r.outputs.empty() ? Floats{} : r.outputs[0];
+}
+
+bool compile_fails(const ModelBuilder& b, std::string* error) {
+  Runner r(b.finish());
+  if (error) *error = r.error();
+  return r.loaded() && !r.compiled();
 }
 
 }  // namespace testing_models

@@ -1,8 +1,10 @@
 #pragma once
 
-// Builds small in-memory .tflite models for tests, and runs them through the
-// runtime's C interface.
-#include <cstdint>
+// Small in-memory .tflite models for tests, run through the runtime's C
+// interface, and the plain-loop helpers the operator tests share.
+#include <gtest/gtest.h>
+
+#include <cmath>
 #include <functional>
 #include <string>
 #include <vector>
@@ -14,39 +16,87 @@ namespace testing_models {
 
 namespace fb = runtime::fb;
 using Dims = std::vector<int32_t>;
+using Floats = std::vector<float>;
+using Act = fb::ActivationFunctionType;
+constexpr Act kNone = fb::ActivationFunctionType_NONE, kRelu6Act = fb::ActivationFunctionType_RELU6;
 
-// Builtin operator codes used by the tests.
 enum Op : int32_t {
   kAdd = 0, kConcatenation = 2, kConv2D = 3, kDepthwiseConv2D = 4, kDequantize = 6, kFullyConnected = 9,
   kLogistic = 14, kMaxPool2D = 17, kMul = 18, kRelu = 19, kRelu6 = 21, kReshape = 22, kResizeBilinear = 23,
-  kPad = 34, kTranspose = 39, kMean = 40, kSub = 41, kDiv = 42, kStridedSlice = 45, kPrelu = 54, kNeg = 59,
-  kSum = 74, kSqrt = 75, kRsqrt = 76, kSquaredDifference = 99, kUnsupportedTanh = 28
+  kTanh = 28, kPad = 34, kTranspose = 39, kMean = 40, kSub = 41, kDiv = 42, kStridedSlice = 45, kPrelu = 54,
+  kNeg = 59, kSum = 74, kSqrt = 75, kRsqrt = 76, kSquaredDifference = 99
 };
 
 using Options = std::function<std::pair<fb::BuiltinOptions, flatbuffers::Offset<void>>(flatbuffers::FlatBufferBuilder&)>;
+template <class Make>
+Options options(fb::BuiltinOptions type, Make make) {
+  return [=](flatbuffers::FlatBufferBuilder& b) { return std::make_pair(type, make(b).Union()); };
+}
+inline Options conv_options(fb::Padding p, int stride, Act act = kNone, int dilation_h = 1, int dilation_w = 1) {
+  return options(fb::BuiltinOptions_Conv2DOptions,
+                 [=](auto& b) { return fb::CreateConv2DOptions(b, p, stride, stride, act, dilation_w, dilation_h); });
+}
+inline Options depthwise_options(fb::Padding p, int stride, Act act = kNone) {
+  return options(fb::BuiltinOptions_DepthwiseConv2DOptions,
+                 [=](auto& b) { return fb::CreateDepthwiseConv2DOptions(b, p, stride, stride, 1, act); });
+}
+inline Options pool_options(fb::Padding p, int stride, int filter) {
+  return options(fb::BuiltinOptions_Pool2DOptions,
+                 [=](auto& b) { return fb::CreatePool2DOptions(b, p, stride, stride, filter, filter); });
+}
+inline Options add_options(Act act) {
+  return options(fb::BuiltinOptions_AddOptions, [=](auto& b) { return fb::CreateArithmeticOptions(b, act); });
+}
+inline Options concat_options(int axis) {
+  return options(fb::BuiltinOptions_ConcatenationOptions,
+                 [=](auto& b) { return fb::CreateConcatenationOptions(b, axis); });
+}
+inline Options reducer_options(bool keep) {
+  return options(fb::BuiltinOptions_ReducerOptions, [=](auto& b) { return fb::CreateReducerOptions(b, keep); });
+}
+inline Options slice_options(int begin_mask, int end_mask, int shrink_mask, int ellipsis_mask = 0) {
+  return options(fb::BuiltinOptions_StridedSliceOptions, [=](auto& b) {
+    return fb::CreateStridedSliceOptions(b, begin_mask, end_mask, ellipsis_mask, 0, shrink_mask);
+  });
+}
+inline Options resize_options(bool align_corners, bool half_pixel) {
+  return options(fb::BuiltinOptions_ResizeBilinearOptions,
+                 [=](auto& b) { return fb::CreateResizeBilinearOptions(b, align_corners, half_pixel); });
+}
+inline Options fc_options(bool keep_num_dims) {
+  return options(fb::BuiltinOptions_FullyConnectedOptions,
+                 [=](auto& b) { return fb::CreateFullyConnectedOptions(b, kNone, 0, keep_num_dims); });
+}
 
 class ModelBuilder {
  public:
-  // A float32 activation tensor; `signature` (with -1 for dynamic) when given.
+  // An activation tensor; `signature` (with -1 for dynamic) when given.
   int tensor(Dims shape, Dims signature = {}, fb::TensorType type = fb::TensorType_FLOAT32);
-  int constant(Dims shape, std::vector<float> values);
-  int constant_ints(Dims shape, std::vector<int32_t> values);
-  int constant_half(Dims shape, std::vector<uint16_t> bits);
-  // Marks a tensor as a variable (state kept between runs).
+  int constant(Dims shape, const Floats& v) { return add(std::move(shape), fb::TensorType_FLOAT32, v); }
+  int ints(Dims shape, const std::vector<int32_t>& v) { return add(std::move(shape), fb::TensorType_INT32, v); }
+  int half(Dims shape, const std::vector<uint16_t>& v) { return add(std::move(shape), fb::TensorType_FLOAT16, v); }
   void mark_variable(int t) { tensors_[t].variable = true; }
-  // An operator; `inputs` may hold -1 for an omitted optional input.
-  void op(int32_t code, std::vector<int> inputs, std::vector<int> outputs, Options options = {});
-  void inputs(std::vector<int> t) { inputs_ = std::move(t); }
-  void outputs(std::vector<int> t) { outputs_ = std::move(t); }
-  // Adds a SignatureDef naming these tensors.
-  void signature(std::vector<int> in, std::vector<int> out) {
-    sig_in_ = std::move(in);
-    sig_out_ = std::move(out);
-    has_signature_ = true;
+  // An operator writing a new tensor of `shape`, returned; -1 in `in` omits an optional input.
+  int op(int32_t code, std::vector<int> in, Dims shape, Options o = {}) {
+    const int out = tensor(std::move(shape));
+    write(code, std::move(in), out, std::move(o));
+    return out;
   }
+  void write(int32_t code, std::vector<int> in, int out, Options o = {}) {
+    ops_.push_back({code, std::move(in), out, std::move(o)});
+  }
+  void io(std::vector<int> in, std::vector<int> out) { inputs_ = std::move(in), outputs_ = std::move(out); }
+  // Adds a SignatureDef over these tensors.
+  void signature(std::vector<int> in, std::vector<int> out) { sig_in_ = std::move(in), sig_out_ = std::move(out); }
   std::vector<uint8_t> finish() const;
 
  private:
+  template <class T>
+  int add(Dims shape, fb::TensorType type, const std::vector<T>& v) {
+    const auto* p = reinterpret_cast<const uint8_t*>(v.data());
+    tensors_.push_back({std::move(shape), {}, type, std::vector<uint8_t>(p, p + v.size() * sizeof(T))});
+    return static_cast<int>(tensors_.size()) - 1;
+  }
   struct Tensor {
     Dims shape, signature;
     fb::TensorType type;
@@ -55,56 +105,50 @@ class ModelBuilder {
   };
   struct Operator {
     int32_t code;
-    std::vector<int> inputs, outputs;
+    std::vector<int> in;
+    int out;
     Options options;
   };
   std::vector<Tensor> tensors_;
   std::vector<Operator> ops_;
   std::vector<int> inputs_, outputs_, sig_in_, sig_out_;
-  bool has_signature_ = false;
 };
 
-// Option tables, with the defaults of the file format.
-Options conv_options(fb::Padding padding, int stride_h, int stride_w,
-                     fb::ActivationFunctionType act = fb::ActivationFunctionType_NONE, int dilation_h = 1,
-                     int dilation_w = 1);
-Options depthwise_options(fb::Padding padding, int stride_h, int stride_w,
-                          fb::ActivationFunctionType act = fb::ActivationFunctionType_NONE);
-Options pool_options(fb::Padding padding, int stride_h, int stride_w, int filter_h, int filter_w);
-Options add_options(fb::ActivationFunctionType act);
-Options concat_options(int axis);
-Options reducer_options(bool keep_dims);
-Options strided_slice_options(int begin_mask, int end_mask, int shrink_mask, int ellipsis_mask = 0);
-Options resize_options(bool align_corners, bool half_pixel);
-Options fully_connected_options(bool keep_num_dims);
-
-// A compiled model with host buffers over the caller-visible arrays.
+// A compiled model with host buffers over arrays sized from its signature
+// (dynamic dimensions as 1).
 class Runner {
  public:
   explicit Runner(const std::vector<uint8_t>& bytes);
   ~Runner();
   Runner(const Runner&) = delete;
   Runner& operator=(const Runner&) = delete;
-
   bool loaded() const { return model_ != nullptr; }
   bool compiled() const { return compiled_ != nullptr; }
   const std::string& error() const { return error_; }
-  // Runs on these inputs (one vector per signature input); false on failure.
-  bool run(const std::vector<std::vector<float>>& inputs);
-  // Runs on the inputs as they are (zeros unless run() set them).
-  bool run_current();
-  std::vector<std::vector<float>> outputs;
+  // Copies `inputs` in (all when empty: zeros) and runs; false on any failure.
+  bool run(const std::vector<Floats>& inputs = {});
+  std::vector<Floats> outputs;
 
  private:
   LiteRtEnvironment env_ = nullptr;
   LiteRtModel model_ = nullptr;
   LiteRtCompiledModel compiled_ = nullptr;
-  std::vector<std::vector<float>> input_arrays_;
+  std::vector<Floats> inputs_;
   std::vector<LiteRtTensorBuffer> in_buffers_, out_buffers_;
   std::string error_;
 };
 
-// Deterministic uniform values in [lo, hi).
-std::vector<float> random_floats(size_t n, uint32_t seed, float lo = -1.f, float hi = 1.f);
+Floats random_floats(size_t n, uint32_t seed, float lo = -1.f, float hi = 1.f);
+size_t count(const Dims& d);
+// Calls fn(index) for every index of `shape` in row-major order.
+void for_each_index(const Dims& shape, const std::function<void(const std::vector<int>&)>& fn);
+// Row-major offset of `index` (of an output of rank index.size()) in `shape`,
+// broadcasting dimensions of 1 and missing leading dimensions.
+size_t offset_of(const Dims& shape, const std::vector<int>& index);
+// Within tol * (1 + |expected|), NaN exactly where expected is NaN.
+void expect_close(const Floats& actual, const Floats& expected, float tol = 1e-5f);
+// The first output of a model that must compile and run.
+Floats run_model(const ModelBuilder& b, const std::vector<Floats>& inputs);
+bool compile_fails(const ModelBuilder& b, std::string* error = nullptr);
 
 }  // namespace testing_models

@@ -1,10 +1,9 @@
-// The model-run tool end to end: a reference case in, out<k>.f32 files in
-// the same format, and failures reported through its exit status.
+// The model-run tool on one reference case, and its exit status on bad input.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -21,15 +20,13 @@ std::vector<float> read_floats(const fs::path& path) {
 }
 
 int run_tool(const std::string& args) {
-  const std::string tool = std::string(BRIDGE_BINARY_DIR) + "/tools/model-run/model-run";
-  const int status = std::system((tool + " " + args + " 2>/dev/null").c_str());
+  const int status = std::system((BRIDGE_BINARY_DIR "/tools/model-run/model-run " + args + " 2>/dev/null").c_str());
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TEST(ModelRunTool, WritesOutputsInTheReferenceFormat) {
-  const fs::path shared = BRIDGE_SHARED_DIR;
-  const fs::path model = shared / "models/face/face_detector.tflite";
-  const fs::path cases = shared / "reference/face/face_detector/c_astronaut";
+TEST(ModelRunTool, ReferenceCaseAndBadInput) {
+  const fs::path model = fs::path(BRIDGE_SHARED_DIR) / "models/face/face_detector.tflite";
+  const fs::path cases = fs::path(BRIDGE_SHARED_DIR) / "reference/face/face_detector/c_astronaut";
   if (!fs::exists(model) || !fs::exists(cases)) GTEST_SKIP() << "shared data not available";
   const fs::path out = fs::temp_directory_path() / ("model_run_tool_test_" + std::to_string(::getpid()));
   fs::create_directories(out);
@@ -42,18 +39,8 @@ TEST(ModelRunTool, WritesOutputsInTheReferenceFormat) {
     for (size_t i = 0; i < expected.size(); ++i)
       ASSERT_NEAR(actual[i], expected[i], 1e-4f + 1e-5f * max_abs) << name << " at " << i;
   }
+  EXPECT_EQ(run_tool(model.string() + " " + model.string() + " " + out.string()), 1) << "input of the wrong size";
   fs::remove_all(out);
-}
-
-TEST(ModelRunTool, FailuresGiveExitStatusOne) {
-  const fs::path shared = BRIDGE_SHARED_DIR;
-  const fs::path model = shared / "models/face/face_detector.tflite";
-  if (!fs::exists(model)) GTEST_SKIP() << "shared data not available";
-  const fs::path tmp = fs::temp_directory_path();
-  EXPECT_EQ(run_tool(model.string() + " " + tmp.string()), 1) << "no input given";
-  EXPECT_EQ(run_tool("/nonexistent.tflite /nonexistent.f32 " + tmp.string()), 1) << "missing model";
-  EXPECT_EQ(run_tool(model.string() + " " + model.string() + " " + tmp.string()), 1) << "input of the wrong size";
-  EXPECT_EQ(run_tool(""), 2) << "usage";
 }
 
 }  // namespace
