@@ -1,7 +1,5 @@
-// Face geometry metadata from untrusted bytes: parsing must never read
-// outside the data, and whatever parses must keep the promises that solve
-// relies on, so solve runs on it too.
-#include <cstddef>
+// Face geometry metadata from untrusted bytes: parsing never reads outside
+// the data, and what parses keeps the promises solve relies on.
 #include <cstdint>
 #include <cstdlib>
 #include <span>
@@ -21,9 +19,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const VertexWeight& w : geometry.weights()) {
     if (w.index < 0 || w.index >= 468 || !(w.weight > 0.0f)) std::abort();
   }
-
-  // The canonical vertices seen head-on from 50 units: a pose comes out or
-  // the fit reports the geometry degenerate; either way no fault.
+  // The canonical face head-on: a pose, or a report of degenerate geometry.
   std::vector<Point> landmarks;
   for (const auto& v : geometry.vertices()) {
     landmarks.push_back(Point{320.0f + 8.0f * v[0], 240.0f - 8.0f * v[1], -8.0f * v[2]});
