@@ -3,6 +3,7 @@
 #include <turbojpeg.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <vector>
@@ -17,9 +18,7 @@ using Bytes = std::vector<uint8_t>;
 // A textured w x h frame compressed by the library.
 Bytes jpeg_of(int w, int h, int subsampling, int flags = 0) {
   Bytes rgb(size_t(w) * h * 3);
-  for (size_t k = 0; k < rgb.size(); ++k) {
-    rgb[k] = uint8_t(k / 3 % w * 2 + k / 3 / w * 3 + k % 3 * 70 + (k * 2654435761u >> 27));
-  }
+  for (size_t k = 0; k < rgb.size(); ++k) rgb[k] = uint8_t(k / 3 % w * 2 + (k * 2654435761u >> 27));
   tjhandle t = tjInitCompress();
   unsigned char* data = nullptr;
   unsigned long size = 0;
@@ -47,11 +46,9 @@ bool decode(const Bytes& jpeg, Image& out) { return decode_jpeg(jpeg.data(), jpe
 
 // Where the first (or last) marker 0xFF `code` starts.
 long marker(const Bytes& jpeg, uint8_t code, bool last = false) {
-  long found = -1;
-  for (size_t i = 0; i + 1 < jpeg.size() && (last || found < 0); ++i) {
-    if (jpeg[i] == 0xFF && jpeg[i + 1] == code) found = long(i);
-  }
-  return found;
+  const uint8_t m[2] = {0xFF, code};
+  return (last ? std::find_end(jpeg.begin(), jpeg.end(), m, m + 2)
+               : std::search(jpeg.begin(), jpeg.end(), m, m + 2)) - jpeg.begin();
 }
 
 }  // namespace
