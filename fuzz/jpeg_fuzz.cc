@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // refusals and frames up to a megapixel are run.
   tjhandle handle = tjInitDecompress();
   int w = 0, h = 0, subsampling = 0, colourspace = 0;
-  const bool read = tjDecompressHeader3(handle, data, size, &w, &h, &subsampling, &colourspace) == 0;
+  const bool read = !tjDecompressHeader3(handle, data, size, &w, &h, &subsampling, &colourspace);
   tjDestroy(handle);
   if (read && w <= 8192 && h <= 8192 && int64_t{w} * h > (int64_t{1} << 20)) return 0;
   Image image{3, 1, std::vector<uint8_t>(9, 7)};

@@ -19,7 +19,7 @@ int main(int argc, char** argv) {
   tjhandle handle = tjInitCompress();
   for (const auto& s : seeds) {
     std::vector<unsigned char> rgb(size_t(s.w) * s.h * 3);
-    for (size_t i = 0; i < rgb.size(); ++i) rgb[i] = uint8_t(i / 3 % s.w * 4 + (i * 2654435761u >> 28));
+    for (size_t i = 0; i < rgb.size(); ++i) rgb[i] = uint8_t(i / 3 % s.w * 4 + (i * 40503u >> 12));
     unsigned char* jpeg = nullptr;
     unsigned long size = 0;
     if (tjCompress2(handle, rgb.data(), s.w, 0, s.h, TJPF_RGB, &jpeg, &size, s.subsampling, 80,
