@@ -13,7 +13,7 @@ add_custom_target(model_loader_seed_files DEPENDS ${model_seeds}/vision.tflite $
 
 bridge_fuzz(model_loader_fuzz
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/model_loader_fuzz.cc
-  LIBS LiteRt
+  LIBS runtime_test_models
   SEEDS ${model_seeds}/vision.tflite ${model_seeds}/mixer.tflite
         ${BRIDGE_SHARED_DIR}/models/face/face_blendshapes.tflite
   ITERATIONS 5000)

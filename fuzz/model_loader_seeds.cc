@@ -19,14 +19,14 @@ std::vector<uint8_t> vision_model() {
   const int d1 = m.op(kDepthwiseConv2D, {c1, m.constant({1, 3, 3, 4}, Floats(36, 0.1f)), -1}, s,
                       depthwise_options(fb::Padding_SAME, 1));
   const int act = m.op(kPrelu, {m.op(kAdd, {d1, c1}, s), m.constant({1, 1, 4}, {0.1f, 0.2f, 0.3f, 0.4f})}, s);
-  const int pooled = m.op(kMaxPool2D, {act}, {1, 3, 3, 4}, pool_options(fb::Padding_SAME, 2, 2));
+  const int pooled = m.op(kMaxPool2D, {act}, {1, 3, 3, 4}, OPTIONS(Pool2DOptions, fb::Padding_SAME, 2, 2, 2, 2));
   const int s2 = m.op(kConv2D, {pooled, m.constant({4, 1, 1, 4}, Floats(16, 0.25f)), -1}, {1, 2, 2, 4},
                       conv_options(fb::Padding_SAME, 2, kRelu6Act));
-  const int mean = m.op(kMean, {s2, m.ints({2}, {1, 2})}, {1, 4}, reducer_options(false));
+  const int mean = m.op(kMean, {s2, m.ints({2}, {1, 2})}, {1, 4}, OPTIONS(ReducerOptions, false));
   const int fc = m.op(kFullyConnected, {mean, m.constant({2, 4}, {1, 2, 3, 4, 5, 6, 7, 8}), m.constant({2}, {0, 1})},
-                      {1, 2}, fc_options(false));
+                      {1, 2}, OPTIONS(FullyConnectedOptions, kNone, 0, false));
   m.io({in}, {m.op(kLogistic, {fc}, {1, 2}),
-              m.op(kResizeBilinear, {pooled, m.ints({2}, {6, 6})}, s, resize_options(false, true))});
+              m.op(kResizeBilinear, {pooled, m.ints({2}, {6, 6})}, s, OPTIONS(ResizeBilinearOptions, false, true))});
   return m.finish();
 }
 
@@ -35,27 +35,27 @@ std::vector<uint8_t> mixer_model() {
   ModelBuilder m;
   const Dims s = {1, 5, 2}, r = {1, 5, 1}, t = {1, 1, 3, 5};
   const int in = m.tensor(s);
-  const int centred = m.op(kSub, {in, m.op(kMean, {in, m.ints({}, {-2})}, {1, 1, 2}, reducer_options(true))}, s);
-  const int norm = m.op(kSum, {m.op(kMul, {centred, centred}, s), m.ints({1}, {-1})}, r, reducer_options(true));
+  const int centred = m.op(kSub, {in, m.op(kMean, {in, m.ints({}, {-2})}, {1, 1, 2}, OPTIONS(ReducerOptions, true))}, s);
+  const int norm = m.op(kSum, {m.op(kMul, {centred, centred}, s), m.ints({1}, {-1})}, r, OPTIONS(ReducerOptions, true));
   const int scaled = m.op(kDiv, {centred, m.op(kSqrt, {norm}, r)}, s);
   const int r4 = m.op(kReshape, {scaled, m.ints({4}, {1, 1, 5, 2})}, {1, 1, 5, 2});
   const int tr = m.op(kTranspose, {r4, m.ints({4}, {0, 1, 3, 2})}, {1, 1, 2, 5});
-  const int cat = m.op(kConcatenation, {m.constant({1, 1, 1, 5}, {1, 2, 3, 4, 5}), tr}, t, concat_options(-2));
-  const int cmean = m.op(kMean, {cat, m.ints({1}, {3})}, {1, 1, 3, 1}, reducer_options(true));
+  const int cat = m.op(kConcatenation, {m.constant({1, 1, 1, 5}, {1, 2, 3, 4, 5}), tr}, t, OPTIONS(ConcatenationOptions, -2));
+  const int cmean = m.op(kMean, {cat, m.ints({1}, {3})}, {1, 1, 3, 1}, OPTIONS(ReducerOptions, true));
   const int relu = m.op(kRelu, {m.op(kNeg, {m.op(kRsqrt, {m.op(kSquaredDifference, {cat, cmean}, t)}, t)}, t)}, t);
   const int slice = m.op(kStridedSlice, {relu, m.ints({4}, {0, 0, 0, 0}), m.ints({4}, {0, 0, 1, 0}), m.ints({4}, {1, 1, 1, 1})},
-                         {1, 1, 1, 5}, slice_options(11, 11, 0));
+                         {1, 1, 1, 5}, OPTIONS(StridedSliceOptions, 11, 11, 0, 0, 0));
   const int flat = m.op(kReshape, {slice, m.ints({2}, {1, 5})}, {1, 5});
   const int out = m.op(kStridedSlice, {flat, m.ints({2}, {0, 0}), m.ints({2}, {1, 5}), m.ints({2}, {1, 1})}, {5},
-                       slice_options(2, 2, 1));
+                       OPTIONS(StridedSliceOptions, 2, 2, 0, 0, 1));
   m.io({in}, {out});
   m.signature({in}, {out});
   return m.finish();
 }
 
 bool write(const std::string& path, const std::vector<uint8_t>& bytes) {
-  Runner check(bytes);
-  if (!check.run()) return std::fprintf(stderr, "seed %s does not run: %s\n", path.c_str(), check.error().c_str()), false;
+  const Result check = run(bytes);
+  if (check.stage != kRan) return std::fprintf(stderr, "seed %s: %s\n", path.c_str(), check.error.c_str()), false;
   FILE* f = std::fopen(path.c_str(), "wb");
   const bool ok = f && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
   return f && std::fclose(f) == 0 && ok;

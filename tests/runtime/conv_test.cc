@@ -1,4 +1,4 @@
-// Convolutions, fully connected, pooling and resizing against plain loops,
+// Convolutions, pooling, fully connected and resizing against plain loops,
 // and the results of the graph's fusions around a convolution.
 #include <limits>
 
@@ -8,14 +8,16 @@ namespace testing_models {
 namespace {
 
 struct Conv {
+  int32_t code = kConv2D;
   int batch = 1, h = 5, w = 5, in_c = 3, out_c = 4, kh = 3, kw = 3, stride = 1, dh = 1, dw = 1;
-  bool same = true, depthwise = false;
+  bool same = true;
   Act act = kNone;
-  int oc() const { return depthwise ? in_c : out_c; }
+  bool per_channel() const { return code != kConv2D; }
+  int oc() const { return per_channel() ? in_c : out_c; }
   int oh() const { return same ? (h + stride - 1) / stride : (h - dh * (kh - 1) - 1) / stride + 1; }
   int ow() const { return same ? (w + stride - 1) / stride : (w - dw * (kw - 1) - 1) / stride + 1; }
-  int pad_top() const { return same ? std::max((oh() - 1) * stride + dh * (kh - 1) + 1 - h, 0) / 2 : 0; }
-  int pad_left() const { return same ? std::max((ow() - 1) * stride + dw * (kw - 1) + 1 - w, 0) / 2 : 0; }
+  int top() const { return same ? std::max((oh() - 1) * stride + dh * (kh - 1) + 1 - h, 0) / 2 : 0; }
+  int left() const { return same ? std::max((ow() - 1) * stride + dw * (kw - 1) + 1 - w, 0) / 2 : 0; }
 };
 
 // NHWC; weights [out_c][kh][kw][in_c], or [1][kh][kw][c] when depthwise.
@@ -25,19 +27,19 @@ Floats conv_reference(const Conv& c, const Floats& x, const Floats& wt, const Fl
     for (int y = 0; y < c.oh(); ++y)
       for (int xo = 0; xo < c.ow(); ++xo)
         for (int o = 0; o < c.oc(); ++o) {
-          double acc = bias.empty() ? 0.0 : bias[o];
+          double acc = c.code == kMaxPool2D ? -std::numeric_limits<double>::infinity() : bias.empty() ? 0.0 : bias[o];
           for (int ky = 0; ky < c.kh; ++ky)
             for (int kx = 0; kx < c.kw; ++kx) {
-              const int iy = y * c.stride - c.pad_top() + ky * c.dh, ix = xo * c.stride - c.pad_left() + kx * c.dw;
+              const int iy = y * c.stride - c.top() + ky * c.dh, ix = xo * c.stride - c.left() + kx * c.dw;
               if (iy < 0 || iy >= c.h || ix < 0 || ix >= c.w) continue;
-              const float* px = &x[((static_cast<size_t>(b) * c.h + iy) * c.w + ix) * c.in_c];
-              for (int i = c.depthwise ? o : 0; i < (c.depthwise ? o + 1 : c.in_c); ++i)
-                acc += double{px[i]} * (c.depthwise ? wt[(ky * c.kw + kx) * c.oc() + o]
-                                                    : wt[((static_cast<size_t>(o) * c.kh + ky) * c.kw + kx) * c.in_c + i]);
+              const float* px = &x[((size_t(b) * c.h + iy) * c.w + ix) * c.in_c];
+              if (c.code == kMaxPool2D) acc = std::max(acc, double{px[o]});
+              if (c.code == kDepthwiseConv2D) acc += double{px[o]} * wt[(ky * c.kw + kx) * c.oc() + o];
+              if (c.code == kConv2D)
+                for (int i = 0; i < c.in_c; ++i) acc += double{px[i]} * wt[((size_t(o) * c.kh + ky) * c.kw + kx) * c.in_c + i];
             }
           const auto v = static_cast<float>(acc);
-          out.push_back(c.act == kRelu6Act ? std::clamp(v, 0.f, 6.f)
-                        : c.act == fb::ActivationFunctionType_RELU ? std::max(v, 0.f) : v);
+          out.push_back(c.act == kRelu6Act ? std::clamp(v, 0.f, 6.f) : c.act == kNone ? v : std::max(v, 0.f));
         }
   return out;
 }
@@ -50,43 +52,43 @@ struct Built {
 
 Built build(const Conv& c, uint32_t seed) {
   Built r;
-  r.x = random_floats(static_cast<size_t>(c.batch) * c.h * c.w * c.in_c, seed);
-  r.w = random_floats(static_cast<size_t>(c.depthwise ? 1 : c.out_c) * c.kh * c.kw * c.in_c, seed + 1);
+  const bool pool = c.code == kMaxPool2D;
+  r.x = pool ? random_floats(size_t(c.h) * c.w * c.in_c, seed, -5.f, -1.f)  // padding must never win
+             : random_floats(size_t(c.batch) * c.h * c.w * c.in_c, seed);
+  r.w = random_floats(size_t(c.per_channel() ? 1 : c.out_c) * c.kh * c.kw * c.in_c, seed + 1);
   r.b = random_floats(c.oc(), seed + 2);
   r.in = r.m.tensor({c.batch, c.h, c.w, c.in_c});
-  const int w = r.m.constant({c.depthwise ? 1 : c.out_c, c.kh, c.kw, c.in_c}, r.w), b = r.m.constant({c.oc()}, r.b);
-  const auto padding = c.same ? fb::Padding_SAME : fb::Padding_VALID;
-  r.out = r.m.op(c.depthwise ? kDepthwiseConv2D : kConv2D, {r.in, w, b}, {c.batch, c.oh(), c.ow(), c.oc()},
-                 c.depthwise ? depthwise_options(padding, c.stride, c.act)
-                             : conv_options(padding, c.stride, c.act, c.dh, c.dw));
+  std::vector<int> in = {r.in};
+  if (!pool) in.insert(in.end(), {r.m.constant({c.per_channel() ? 1 : c.out_c, c.kh, c.kw, c.in_c}, r.w),
+                                  r.m.constant({c.oc()}, r.b)});
+  const auto p = c.same ? fb::Padding_SAME : fb::Padding_VALID;
+  r.out = r.m.op(c.code, in, {c.batch, c.oh(), c.ow(), c.oc()},
+                 pool ? OPTIONS(Pool2DOptions, p, c.stride, c.stride, c.kh, c.kh)
+                 : c.code == kConv2D ? conv_options(p, c.stride, c.act, c.dh, c.dw) : depthwise_options(p, c.stride, c.act));
   r.m.io({r.in}, {r.out});
   return r;
 }
 
-TEST(ConvOps, ConvolutionGeometriesMatchAPlainLoop) {
+TEST(ConvOps, GeometriesMatchAPlainLoop) {
   std::vector<Conv> cases;
-  for (bool depthwise : {false, true})
+  for (int32_t code : {kConv2D, kDepthwiseConv2D, kMaxPool2D})
     for (bool same : {true, false})
       for (int stride : {1, 2})
         for (int k : {1, 2, 3, 5}) {
-          if (depthwise ? k < 3 : k == 5) continue;
-          Conv c;
-          c.h = depthwise ? 9 : 7, c.w = depthwise ? 8 : 6;  // odd and even sizes: SAME pads unevenly
-          c.in_c = depthwise ? 6 : 3, c.kh = k, c.kw = k == 2 ? 3 : k, c.stride = stride, c.same = same;
-          c.depthwise = depthwise;
-          cases.push_back(c);
+          if (code == kConv2D ? k == 5 : code == kDepthwiseConv2D ? k < 3 : k == 1 || k == 5) continue;
+          Conv c{code, 1, code == kDepthwiseConv2D ? 9 : 7, code == kDepthwiseConv2D ? 8 : 6, code == kConv2D ? 3 : 6};
+          c.kh = k, c.kw = k == 2 && code == kConv2D ? 3 : k, c.stride = stride, c.same = same;
+          cases.push_back(c);  // odd and even sizes: SAME pads unevenly
         }
-  Conv dilated, batched, relu6, depthwise_relu6;
+  Conv dilated, batched, relu6, depthwise_relu6{kDepthwiseConv2D};
   dilated.h = dilated.w = 9, dilated.dh = 2, dilated.dw = 3;
   batched.batch = 2, batched.stride = 2;
   relu6.act = depthwise_relu6.act = kRelu6Act;
-  depthwise_relu6.depthwise = true;
   cases.insert(cases.end(), {dilated, batched, relu6, depthwise_relu6});
   uint32_t seed = 100;
   for (const Conv& c : cases) {
-    SCOPED_TRACE(testing::Message() << "depthwise " << c.depthwise << " k " << c.kh << "x" << c.kw << " stride "
-                                    << c.stride << " same " << c.same << " dilation " << c.dh << " batch " << c.batch
-                                    << " act " << c.act);
+    SCOPED_TRACE(testing::Message() << "code " << c.code << " k " << c.kh << "x" << c.kw << " stride " << c.stride
+                                    << " same " << c.same << " dilation " << c.dh << " batch " << c.batch);
     Built b = build(c, seed += 3);
     expect_close(run_model(b.m, {b.x}), conv_reference(c, b.x, b.w, b.b), 1e-4f);
   }
@@ -101,8 +103,7 @@ TEST(ConvOps, ConvolutionGeometriesMatchAPlainLoop) {
 }
 
 TEST(ConvOps, FusedChainsGiveTheUnfusedResult) {
-  Conv c;
-  c.in_c = c.out_c = 4;
+  const Conv c{kConv2D, 1, 5, 5, 4, 4};
   const Dims s = {1, 5, 5, 4};
   const Floats alpha = {0.1f, -0.5f, 2.f, 0.f};
   // 0: ADD(residual, conv) -> RELU; 1: ADD -> PRELU; 2: residual computed after the conv;
@@ -110,28 +111,25 @@ TEST(ConvOps, FusedChainsGiveTheUnfusedResult) {
   for (int chain = 0; chain < 4; ++chain) {
     SCOPED_TRACE(chain);
     Built b = build(c, 7 + chain);
-    const Floats conv = conv_reference(c, b.x, b.w, b.b);
     ModelBuilder& m = b.m;
-    std::vector<int> outs;
-    if (chain == 0) outs = {m.op(kRelu, {m.op(kAdd, {b.in, b.out}, s)}, s)};
-    if (chain == 1) outs = {m.op(kPrelu, {m.op(kAdd, {b.in, b.out}, s), m.constant({1, 1, 4}, alpha)}, s)};
-    if (chain == 2) outs = {m.op(kRelu, {m.op(kAdd, {b.out, m.op(kNeg, {b.in}, s)}, s)}, s)};
-    if (chain == 3) outs = {m.op(kAdd, {b.out, b.in}, s, add_options(fb::ActivationFunctionType_RELU)), b.out};
-    m.io({b.in}, outs);
+    if (chain == 0) m.io({b.in}, {m.op(kRelu, {m.op(kAdd, {b.in, b.out}, s)}, s)});
+    if (chain == 1) m.io({b.in}, {m.op(kPrelu, {m.op(kAdd, {b.in, b.out}, s), m.constant({1, 1, 4}, alpha)}, s)});
+    if (chain == 2) m.io({b.in}, {m.op(kRelu, {m.op(kAdd, {b.out, m.op(kNeg, {b.in}, s)}, s)}, s)});
+    if (chain == 3) m.io({b.in}, {m.op(kAdd, {b.out, b.in}, s, add_options(fb::ActivationFunctionType_RELU)), b.out});
+    const Floats conv = conv_reference(c, b.x, b.w, b.b);
     Floats expected(conv.size());
     for (size_t i = 0; i < conv.size(); ++i) {
       const float v = conv[i] + (chain == 2 ? -b.x[i] : b.x[i]);
       expected[i] = chain == 1 ? (v >= 0 ? v : v * alpha[i % 4]) : std::max(v, 0.f);
     }
-    Runner r(m.finish());
-    ASSERT_TRUE(r.compiled()) << r.error();
-    ASSERT_TRUE(r.run({b.x}));
+    const Result r = run(m.finish(), {b.x});
+    ASSERT_EQ(r.stage, kRan) << r.error;
     expect_close(r.outputs[0], expected, 1e-4f);
     if (chain == 3) expect_close(r.outputs[1], conv, 1e-4f);
   }
   // PAD of 1 row on top, 2 below, 0 left, 1 right, then a VALID 3x3 stride-2 conv.
-  Conv valid;
-  valid.h = 10, valid.w = 7, valid.same = false, valid.stride = 2;
+  Conv valid{kConv2D, 1, 10, 7};
+  valid.same = false, valid.stride = 2;
   const Floats x = random_floats(7 * 6 * 3, 31), w = random_floats(4 * 3 * 3 * 3, 32);
   ModelBuilder m;
   const int in = m.tensor({1, 7, 6, 3});
@@ -139,8 +137,7 @@ TEST(ConvOps, FusedChainsGiveTheUnfusedResult) {
   m.io({in}, {m.op(kConv2D, {padded, m.constant({4, 3, 3, 3}, w), -1}, {1, valid.oh(), valid.ow(), 4},
                    conv_options(fb::Padding_VALID, 2))});
   Floats px(10 * 7 * 3, 0.f);
-  for (int y = 0; y < 7; ++y)
-    for (int i = 0; i < 6 * 3; ++i) px[(y + 1) * 7 * 3 + i] = x[y * 6 * 3 + i];
+  for (int y = 0; y < 7; ++y) std::copy_n(&x[y * 6 * 3], 6 * 3, &px[(y + 1) * 7 * 3]);
   expect_close(run_model(m, {x}), conv_reference(valid, px, w, {}), 1e-4f);
 }
 
@@ -158,7 +155,7 @@ TEST(ConvOps, FullyConnectedFlattensRows) {
     ModelBuilder m;
     const int in = m.tensor(c.in_shape);
     m.io({in}, {m.op(kFullyConnected, {in, m.constant({c.out, c.in}, w), c.bias ? m.constant({c.out}, b) : -1},
-                     c.out_shape, fc_options(c.keep_dims))});
+                     c.out_shape, OPTIONS(FullyConnectedOptions, kNone, 0, c.keep_dims))});
     Floats expected;
     for (size_t r = 0; r < x.size() / c.in; ++r)
       for (int o = 0; o < c.out; ++o) {
@@ -168,36 +165,6 @@ TEST(ConvOps, FullyConnectedFlattensRows) {
       }
     expect_close(run_model(m, {x}), expected, 1e-4f);
   }
-}
-
-TEST(ConvOps, MaxPoolSameAndValidOnOddSizes) {
-  const int h = 7, w = 6, ch = 5;
-  uint32_t seed = 400;
-  for (bool same : {true, false})
-    for (int stride : {1, 2})
-      for (int f : {2, 3}) {
-        SCOPED_TRACE(testing::Message() << "same " << same << " stride " << stride << " filter " << f);
-        const int oh = same ? (h + stride - 1) / stride : (h - f) / stride + 1;
-        const int ow = same ? (w + stride - 1) / stride : (w - f) / stride + 1;
-        const int pt = same ? std::max((oh - 1) * stride + f - h, 0) / 2 : 0;
-        const int pl = same ? std::max((ow - 1) * stride + f - w, 0) / 2 : 0;
-        const Floats x = random_floats(h * w * ch, seed++, -5.f, -1.f);  // padding must never win
-        Floats expected;
-        for (int y = 0; y < oh; ++y)
-          for (int xo = 0; xo < ow; ++xo)
-            for (int k = 0; k < ch; ++k) {
-              float best = -std::numeric_limits<float>::infinity();
-              for (int iy = y * stride - pt; iy < y * stride - pt + f; ++iy)
-                for (int ix = xo * stride - pl; ix < xo * stride - pl + f; ++ix)
-                  if (iy >= 0 && iy < h && ix >= 0 && ix < w) best = std::max(best, x[(iy * w + ix) * ch + k]);
-              expected.push_back(best);
-            }
-        ModelBuilder m;
-        const int in = m.tensor({1, h, w, ch});
-        m.io({in}, {m.op(kMaxPool2D, {in}, {1, oh, ow, ch},
-                         pool_options(same ? fb::Padding_SAME : fb::Padding_VALID, stride, f))});
-        expect_close(run_model(m, {x}), expected);
-      }
 }
 
 TEST(ConvOps, ResizeBilinearInEveryCornerMode) {
@@ -211,9 +178,7 @@ TEST(ConvOps, ResizeBilinearInEveryCornerMode) {
         const float scale = (align && out > 1) ? float(in - 1) / float(out - 1) : float(in) / float(out);
         return half ? (i + 0.5f) * scale - 0.5f : i * scale;
       };
-      const auto at = [&](int y, int xx, int k) {
-        return x[(std::clamp(y, 0, h - 1) * w + std::clamp(xx, 0, w - 1)) * ch + k];
-      };
+      const auto at = [&](int y, int xx, int k) { return x[(std::clamp(y, 0, h - 1) * w + std::clamp(xx, 0, w - 1)) * ch + k]; };
       Floats expected;
       for (int y = 0; y < oh; ++y)
         for (int xx = 0; xx < ow; ++xx)
@@ -222,40 +187,33 @@ TEST(ConvOps, ResizeBilinearInEveryCornerMode) {
             const int y0 = static_cast<int>(std::floor(sy)), x0 = static_cast<int>(std::floor(sx));
             const float fy = sy - y0, fx = sx - x0;
             const float top = at(y0, x0, k) * (1 - fx) + at(y0, x0 + 1, k) * fx;
-            const float bottom = at(y0 + 1, x0, k) * (1 - fx) + at(y0 + 1, x0 + 1, k) * fx;
-            expected.push_back(top * (1 - fy) + bottom * fy);
+            expected.push_back(top * (1 - fy) + (at(y0 + 1, x0, k) * (1 - fx) + at(y0 + 1, x0 + 1, k) * fx) * fy);
           }
       ModelBuilder m;
       const int in = m.tensor({1, h, w, ch});
-      m.io({in}, {m.op(kResizeBilinear, {in, m.ints({2}, {oh, ow})}, {1, oh, ow, ch}, resize_options(align, half))});
+      m.io({in}, {m.op(kResizeBilinear, {in, m.ints({2}, {oh, ow})}, {1, oh, ow, ch}, OPTIONS(ResizeBilinearOptions, align, half))});
       expect_close(run_model(m, {x}), expected);
     }
 }
 
 TEST(ConvOps, BadFiltersAndOptionsFailToCompile) {
-  struct Case {
-    const char* what;
-    Dims in, filter, out;
-    int32_t code;
-    Options o;
-  };
   const auto same = fb::Padding_SAME;
-  for (const Case& c : {Case{"filter depth", {1, 4, 4, 3}, {2, 1, 1, 2}, {1, 4, 4, 2}, kConv2D, conv_options(same, 1)},
-                        Case{"stride 0", {1, 4, 4, 1}, {1, 1, 1, 1}, {1, 4, 4, 1}, kConv2D, conv_options(same, 0)},
-                        Case{"fused tanh", {1, 4, 4, 1}, {1, 1, 1, 1}, {1, 4, 4, 1}, kConv2D,
-                             conv_options(same, 1, fb::ActivationFunctionType_TANH)},
-                        Case{"depth multiplier", {1, 4, 4, 2}, {1, 1, 1, 4}, {1, 4, 4, 4}, kDepthwiseConv2D,
-                             depthwise_options(same, 1)},
-                        Case{"rows", {1, 10}, {2, 3}, {1, 2}, kFullyConnected, {}},
-                        Case{"pool options", {1, 4, 4, 1}, {}, {1, 2, 2, 1}, kMaxPool2D, {}},
-                        Case{"both corner modes", {1, 2, 2, 1}, {}, {1, 4, 4, 1}, kResizeBilinear, resize_options(true, true)}}) {
+  const std::tuple<const char*, int32_t, Dims, Dims, Dims, Options> cases[] = {
+      {"filter depth", kConv2D, {1, 4, 4, 3}, {2, 1, 1, 2}, {1, 4, 4, 2}, conv_options(same, 1)},
+      {"stride 0", kConv2D, {1, 4, 4, 1}, {1, 1, 1, 1}, {1, 4, 4, 1}, conv_options(same, 0)},
+      {"fused tanh", kConv2D, {1, 4, 4, 1}, {1, 1, 1, 1}, {1, 4, 4, 1}, conv_options(same, 1, fb::ActivationFunctionType_TANH)},
+      {"depth multiplier", kDepthwiseConv2D, {1, 4, 4, 2}, {1, 1, 1, 4}, {1, 4, 4, 4}, depthwise_options(same, 1)},
+      {"rows", kFullyConnected, {1, 10}, {2, 3}, {1, 2}, {}},
+      {"pool options", kMaxPool2D, {1, 4, 4, 1}, {}, {1, 2, 2, 1}, {}},
+      {"both corner modes", kResizeBilinear, {1, 2, 2, 1}, {}, {1, 4, 4, 1}, OPTIONS(ResizeBilinearOptions, true, true)}};
+  for (const auto& [what, code, in_shape, filter, out, o] : cases) {
     ModelBuilder m;
-    const int in = m.tensor(c.in);
+    const int in = m.tensor(in_shape);
     std::vector<int> ins = {in};
-    if (!c.filter.empty()) ins.insert(ins.end(), {m.constant(c.filter, Floats(count(c.filter), 1.f)), -1});
-    if (c.code == kResizeBilinear) ins.push_back(m.ints({2}, {4, 4}));
-    m.io({in}, {m.op(c.code, ins, c.out, c.o)});
-    EXPECT_TRUE(compile_fails(m)) << c.what;
+    if (!filter.empty()) ins.insert(ins.end(), {m.constant(filter, Floats(count(filter), 1.f)), -1});
+    if (code == kResizeBilinear) ins.push_back(m.ints({2}, {4, 4}));
+    m.io({in}, {m.op(code, ins, out, o)});
+    EXPECT_TRUE(compile_fails(m)) << what;
   }
 }
 

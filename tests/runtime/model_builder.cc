@@ -53,54 +53,53 @@ std::vector<uint8_t> ModelBuilder::finish() const {
   return std::vector<uint8_t>(b.GetBufferPointer(), b.GetBufferPointer() + b.GetSize());
 }
 
-Runner::Runner(const std::vector<uint8_t>& bytes) {
-  if (LiteRtCreateEnvironment(0, nullptr, &env_) != kLiteRtStatusOk) return;
-  if (LiteRtCreateModelFromBuffer(env_, bytes.data(), bytes.size(), &model_) != kLiteRtStatusOk) model_ = nullptr;
-  else if (LiteRtCreateCompiledModel(env_, model_, nullptr, &compiled_) != kLiteRtStatusOk) compiled_ = nullptr;
-  if (!compiled_) {
-    error_ = LiteRtGetEnvironmentLastError(env_);
-    return;
+Result run(const std::vector<uint8_t>& bytes, const std::vector<Floats>& inputs) {
+  Result r;
+  LiteRtEnvironment env = nullptr;
+  LiteRtModel model = nullptr;
+  LiteRtCompiledModel compiled = nullptr;
+  std::vector<Floats> in;
+  std::vector<LiteRtTensorBuffer> buffers[2];
+  LiteRtCreateEnvironment(0, nullptr, &env);
+  if (LiteRtCreateModelFromBuffer(env, bytes.data(), bytes.size(), &model) != kLiteRtStatusOk) model = nullptr;
+  else if (r.stage = kCompileFailed; LiteRtCreateCompiledModel(env, model, nullptr, &compiled) == kLiteRtStatusOk) {
+    r.stage = kRunFailed;
+    LiteRtSignature sig = nullptr;
+    LiteRtParamIndex n[2] = {0, 0};
+    LiteRtGetModelSignature(model, 0, &sig);
+    LiteRtGetNumSignatureInputs(sig, &n[0]);
+    LiteRtGetNumSignatureOutputs(sig, &n[1]);
+    in.resize(n[0]);
+    r.outputs.resize(n[1]);
+    bool ok = inputs.empty() || inputs.size() == n[0];
+    size_t total = 0;
+    for (int side = 0; side < 2 && ok; ++side)
+      for (LiteRtParamIndex k = 0; k < n[side] && ok; ++k) {
+        LiteRtTensor t = nullptr;
+        LiteRtRankedTensorType type{};
+        (side ? LiteRtGetSignatureOutputTensorByIndex : LiteRtGetSignatureInputTensorByIndex)(sig, k, &t);
+        ok = LiteRtGetRankedTensorType(t, &type) == kLiteRtStatusOk && type.layout.rank <= LITERT_TENSOR_MAX_RANK;
+        size_t count = 1;
+        for (uint32_t i = 0; ok && i < type.layout.rank; ++i, ok = count <= (size_t{1} << 20))
+          count *= static_cast<size_t>(type.layout.dimensions[i] = std::max(type.layout.dimensions[i], 1));
+        Floats& a = side ? r.outputs[k] : in[k];
+        ok = ok && (total += count) <= (size_t{1} << 20) && (side || inputs.empty() || inputs[k].size() == count);
+        if (!ok) break;
+        a = side || inputs.empty() ? Floats(count) : inputs[k];
+        buffers[side].push_back(nullptr);
+        ok = LiteRtCreateTensorBufferFromHostMemory(&type, a.data(), count * 4, nullptr, &buffers[side].back()) ==
+             kLiteRtStatusOk;
+      }
+    if (ok && LiteRtRunCompiledModel(compiled, 0, n[0], buffers[0].data(), n[1], buffers[1].data()) == kLiteRtStatusOk)
+      r.stage = kRan;
   }
-  LiteRtSignature sig = nullptr;
-  LiteRtParamIndex ni = 0, no = 0;
-  LiteRtGetModelSignature(model_, 0, &sig);
-  LiteRtGetNumSignatureInputs(sig, &ni);
-  LiteRtGetNumSignatureOutputs(sig, &no);
-  inputs_.resize(ni);
-  outputs.resize(no);
-  for (LiteRtParamIndex k = 0; k < ni + no; ++k) {
-    LiteRtTensor t = nullptr;
-    if (k < ni) LiteRtGetSignatureInputTensorByIndex(sig, k, &t);
-    else LiteRtGetSignatureOutputTensorByIndex(sig, k - ni, &t);
-    LiteRtRankedTensorType type{};
-    LiteRtGetRankedTensorType(t, &type);
-    size_t n = 1;
-    for (uint32_t i = 0; i < type.layout.rank; ++i)
-      n *= static_cast<size_t>(type.layout.dimensions[i] = std::max(type.layout.dimensions[i], 1));
-    Floats& array = k < ni ? inputs_[k] : outputs[k - ni];
-    array.assign(n, 0.f);
-    LiteRtTensorBuffer buffer = nullptr;
-    LiteRtCreateTensorBufferFromHostMemory(&type, array.data(), n * 4, nullptr, &buffer);
-    (k < ni ? in_buffers_ : out_buffers_).push_back(buffer);
-  }
-}
-
-Runner::~Runner() {
-  for (auto b : in_buffers_) LiteRtDestroyTensorBuffer(b);
-  for (auto b : out_buffers_) LiteRtDestroyTensorBuffer(b);
-  LiteRtDestroyCompiledModel(compiled_);
-  LiteRtDestroyModel(model_);
-  LiteRtDestroyEnvironment(env_);
-}
-
-bool Runner::run(const std::vector<Floats>& inputs) {
-  if (!compiled_ || (!inputs.empty() && inputs.size() != inputs_.size())) return false;
-  for (size_t k = 0; k < inputs.size(); ++k) {
-    if (inputs[k].size() != inputs_[k].size()) return false;
-    std::copy(inputs[k].begin(), inputs[k].end(), inputs_[k].begin());
-  }
-  return LiteRtRunCompiledModel(compiled_, 0, in_buffers_.size(), in_buffers_.data(), out_buffers_.size(),
-                                out_buffers_.data()) == kLiteRtStatusOk;
+  r.error = LiteRtGetEnvironmentLastError(env);
+  for (auto& list : buffers)
+    for (LiteRtTensorBuffer b : list) LiteRtDestroyTensorBuffer(b);
+  LiteRtDestroyCompiledModel(compiled);
+  LiteRtDestroyModel(model);
+  LiteRtDestroyEnvironment(env);
+  return r;
 }
 
 Floats random_floats(size_t n, uint32_t seed, float lo, float hi) {
@@ -138,19 +137,6 @@ void expect_close(const Floats& actual, const Floats& expected, float tol) {
     if (std::isnan(expected[i])) EXPECT_TRUE(std::isnan(actual[i])) << "at " << i;
     else ASSERT_NEAR(actual[i], expected[i], tol * (1.f + std::fabs(expected[i]))) << "at " << i;
   }
-}
-
-Floats run_model(const ModelBuilder& b, const std::vector<Floats>& inputs) {
-  Runner r(b.finish());
-  EXPECT_TRUE(r.compiled()) << r.error();
-  EXPECT_TRUE(r.run(inputs));
-  return r.outputs.empty() ? Floats{} : r.outputs[0];
-}
-
-bool compile_fails(const ModelBuilder& b, std::string* error) {
-  Runner r(b.finish());
-  if (error) *error = r.error();
-  return r.loaded() && !r.compiled();
 }
 
 }  // namespace testing_models

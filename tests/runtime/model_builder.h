@@ -28,45 +28,21 @@ enum Op : int32_t {
 };
 
 using Options = std::function<std::pair<fb::BuiltinOptions, flatbuffers::Offset<void>>(flatbuffers::FlatBufferBuilder&)>;
-template <class Make>
-Options options(fb::BuiltinOptions type, Make make) {
-  return [=](flatbuffers::FlatBufferBuilder& b) { return std::make_pair(type, make(b).Union()); };
-}
+// The options of union member `Member`, made by fb::Create<Table>(b, args...);
+// the arguments may use the builder `b`.
+#define TABLE_OPTIONS(Member, Table, ...)                                          \
+  ::testing_models::Options([=](flatbuffers::FlatBufferBuilder& b) {               \
+    return std::make_pair(::runtime::fb::BuiltinOptions_##Member,                  \
+                          ::runtime::fb::Create##Table(b, __VA_ARGS__).Union());   \
+  })
+#define OPTIONS(Name, ...) TABLE_OPTIONS(Name, Name, __VA_ARGS__)
 inline Options conv_options(fb::Padding p, int stride, Act act = kNone, int dilation_h = 1, int dilation_w = 1) {
-  return options(fb::BuiltinOptions_Conv2DOptions,
-                 [=](auto& b) { return fb::CreateConv2DOptions(b, p, stride, stride, act, dilation_w, dilation_h); });
+  return OPTIONS(Conv2DOptions, p, stride, stride, act, dilation_w, dilation_h);
 }
 inline Options depthwise_options(fb::Padding p, int stride, Act act = kNone) {
-  return options(fb::BuiltinOptions_DepthwiseConv2DOptions,
-                 [=](auto& b) { return fb::CreateDepthwiseConv2DOptions(b, p, stride, stride, 1, act); });
+  return OPTIONS(DepthwiseConv2DOptions, p, stride, stride, 1, act);
 }
-inline Options pool_options(fb::Padding p, int stride, int filter) {
-  return options(fb::BuiltinOptions_Pool2DOptions,
-                 [=](auto& b) { return fb::CreatePool2DOptions(b, p, stride, stride, filter, filter); });
-}
-inline Options add_options(Act act) {
-  return options(fb::BuiltinOptions_AddOptions, [=](auto& b) { return fb::CreateArithmeticOptions(b, act); });
-}
-inline Options concat_options(int axis) {
-  return options(fb::BuiltinOptions_ConcatenationOptions,
-                 [=](auto& b) { return fb::CreateConcatenationOptions(b, axis); });
-}
-inline Options reducer_options(bool keep) {
-  return options(fb::BuiltinOptions_ReducerOptions, [=](auto& b) { return fb::CreateReducerOptions(b, keep); });
-}
-inline Options slice_options(int begin_mask, int end_mask, int shrink_mask, int ellipsis_mask = 0) {
-  return options(fb::BuiltinOptions_StridedSliceOptions, [=](auto& b) {
-    return fb::CreateStridedSliceOptions(b, begin_mask, end_mask, ellipsis_mask, 0, shrink_mask);
-  });
-}
-inline Options resize_options(bool align_corners, bool half_pixel) {
-  return options(fb::BuiltinOptions_ResizeBilinearOptions,
-                 [=](auto& b) { return fb::CreateResizeBilinearOptions(b, align_corners, half_pixel); });
-}
-inline Options fc_options(bool keep_num_dims) {
-  return options(fb::BuiltinOptions_FullyConnectedOptions,
-                 [=](auto& b) { return fb::CreateFullyConnectedOptions(b, kNone, 0, keep_num_dims); });
-}
+inline Options add_options(Act act) { return TABLE_OPTIONS(AddOptions, ArithmeticOptions, act); }
 
 class ModelBuilder {
  public:
@@ -114,29 +90,16 @@ class ModelBuilder {
   std::vector<int> inputs_, outputs_, sig_in_, sig_out_;
 };
 
-// A compiled model with host buffers over arrays sized from its signature
-// (dynamic dimensions as 1).
-class Runner {
- public:
-  explicit Runner(const std::vector<uint8_t>& bytes);
-  ~Runner();
-  Runner(const Runner&) = delete;
-  Runner& operator=(const Runner&) = delete;
-  bool loaded() const { return model_ != nullptr; }
-  bool compiled() const { return compiled_ != nullptr; }
-  const std::string& error() const { return error_; }
-  // Copies `inputs` in (all when empty: zeros) and runs; false on any failure.
-  bool run(const std::vector<Floats>& inputs = {});
+// Loads, compiles and runs a model on `inputs` (zeros when empty), with its
+// signature's dynamic dimensions as 1. Graphs with more than 2^20 input and
+// output floats are compiled but not run. `error` is the runtime's last error.
+enum Stage { kLoadFailed, kCompileFailed, kRunFailed, kRan };
+struct Result {
+  Stage stage = kLoadFailed;
+  std::string error;
   std::vector<Floats> outputs;
-
- private:
-  LiteRtEnvironment env_ = nullptr;
-  LiteRtModel model_ = nullptr;
-  LiteRtCompiledModel compiled_ = nullptr;
-  std::vector<Floats> inputs_;
-  std::vector<LiteRtTensorBuffer> in_buffers_, out_buffers_;
-  std::string error_;
 };
+Result run(const std::vector<uint8_t>& bytes, const std::vector<Floats>& inputs = {});
 
 Floats random_floats(size_t n, uint32_t seed, float lo = -1.f, float hi = 1.f);
 size_t count(const Dims& d);
@@ -148,7 +111,11 @@ size_t offset_of(const Dims& shape, const std::vector<int>& index);
 // Within tol * (1 + |expected|), NaN exactly where expected is NaN.
 void expect_close(const Floats& actual, const Floats& expected, float tol = 1e-5f);
 // The first output of a model that must compile and run.
-Floats run_model(const ModelBuilder& b, const std::vector<Floats>& inputs);
-bool compile_fails(const ModelBuilder& b, std::string* error = nullptr);
+inline Floats run_model(const ModelBuilder& b, const std::vector<Floats>& inputs) {
+  Result r = run(b.finish(), inputs);
+  EXPECT_EQ(r.stage, kRan) << r.error;
+  return r.outputs.empty() ? Floats{} : r.outputs[0];
+}
+inline bool compile_fails(const ModelBuilder& b) { return run(b.finish()).stage == kCompileFailed; }
 
 }  // namespace testing_models
