@@ -15,7 +15,8 @@ std::vector<uint8_t> vision_model() {
   const int in = m.tensor({1, 6, 6, 3});
   const int padded = m.op(kPad, {in, m.ints({4, 2}, {0, 0, 1, 1, 1, 1, 0, 0})}, {1, 8, 8, 3});
   const int w = m.op(kDequantize, {m.half({4, 3, 3, 3}, std::vector<uint16_t>(108, 0x2e66))}, {4, 3, 3, 3});
-  const int c1 = m.op(kConv2D, {padded, w, m.constant({4}, {0.1f, 0.2f, 0.3f, 0.4f})}, s, conv_options(fb::Padding_VALID, 1));
+  const int c1 =
+      m.op(kConv2D, {padded, w, m.constant({4}, {0.1f, 0.2f, 0.3f, 0.4f})}, s, conv_options(fb::Padding_VALID, 1));
   const int d1 = m.op(kDepthwiseConv2D, {c1, m.constant({1, 3, 3, 4}, Floats(36, 0.1f)), -1}, s,
                       depthwise_options(fb::Padding_SAME, 1));
   const int act = m.op(kPrelu, {m.op(kAdd, {d1, c1}, s), m.constant({1, 1, 4}, {0.1f, 0.2f, 0.3f, 0.4f})}, s);
@@ -35,16 +36,19 @@ std::vector<uint8_t> mixer_model() {
   ModelBuilder m;
   const Dims s = {1, 5, 2}, r = {1, 5, 1}, t = {1, 1, 3, 5};
   const int in = m.tensor(s);
-  const int centred = m.op(kSub, {in, m.op(kMean, {in, m.ints({}, {-2})}, {1, 1, 2}, OPTIONS(ReducerOptions, true))}, s);
+  const int centred =
+      m.op(kSub, {in, m.op(kMean, {in, m.ints({}, {-2})}, {1, 1, 2}, OPTIONS(ReducerOptions, true))}, s);
   const int norm = m.op(kSum, {m.op(kMul, {centred, centred}, s), m.ints({1}, {-1})}, r, OPTIONS(ReducerOptions, true));
   const int scaled = m.op(kDiv, {centred, m.op(kSqrt, {norm}, r)}, s);
   const int r4 = m.op(kReshape, {scaled, m.ints({4}, {1, 1, 5, 2})}, {1, 1, 5, 2});
   const int tr = m.op(kTranspose, {r4, m.ints({4}, {0, 1, 3, 2})}, {1, 1, 2, 5});
-  const int cat = m.op(kConcatenation, {m.constant({1, 1, 1, 5}, {1, 2, 3, 4, 5}), tr}, t, OPTIONS(ConcatenationOptions, -2));
+  const int cat =
+      m.op(kConcatenation, {m.constant({1, 1, 1, 5}, {1, 2, 3, 4, 5}), tr}, t, OPTIONS(ConcatenationOptions, -2));
   const int cmean = m.op(kMean, {cat, m.ints({1}, {3})}, {1, 1, 3, 1}, OPTIONS(ReducerOptions, true));
   const int relu = m.op(kRelu, {m.op(kNeg, {m.op(kRsqrt, {m.op(kSquaredDifference, {cat, cmean}, t)}, t)}, t)}, t);
-  const int slice = m.op(kStridedSlice, {relu, m.ints({4}, {0, 0, 0, 0}), m.ints({4}, {0, 0, 1, 0}), m.ints({4}, {1, 1, 1, 1})},
-                         {1, 1, 1, 5}, OPTIONS(StridedSliceOptions, 11, 11, 0, 0, 0));
+  const int slice =
+      m.op(kStridedSlice, {relu, m.ints({4}, {0, 0, 0, 0}), m.ints({4}, {0, 0, 1, 0}), m.ints({4}, {1, 1, 1, 1})},
+           {1, 1, 1, 5}, OPTIONS(StridedSliceOptions, 11, 11, 0, 0, 0));
   const int flat = m.op(kReshape, {slice, m.ints({2}, {1, 5})}, {1, 5});
   const int out = m.op(kStridedSlice, {flat, m.ints({2}, {0, 0}), m.ints({2}, {1, 5}), m.ints({2}, {1, 1})}, {5},
                        OPTIONS(StridedSliceOptions, 2, 2, 0, 0, 1));

@@ -32,37 +32,12 @@ std::string load(const std::vector<uint8_t>& bytes) {
   return load(model, bytes);
 }
 
-std::vector<uint8_t> neg_model(const Dims& shape, const Dims& signature = {}) {
-  ModelBuilder m;
-  const int in = m.tensor(shape, signature), out = m.tensor(shape, signature);
-  m.write(kNeg, {in}, out);
-  m.io({in}, {out});
-  return m.finish();
-}
-
 std::vector<uint8_t> conv_model() {
   ModelBuilder m;
   const int in = m.tensor({1, 4, 4, 2});
   m.io({in}, {m.op(kConv2D, {in, m.constant({3, 1, 1, 2}, {1, 2, 3, 4, 5, 6}), m.constant({3}, {0.5f, 0, -1})},
                    {1, 4, 4, 3}, conv_options(fb::Padding_SAME, 1))});
   return m.finish();
-}
-
-// A NEG model built field by field: both operator code fields, the operator's
-// code index and the input tensor's buffer index as given.
-std::vector<uint8_t> raw_neg(int8_t old_code, int32_t new_code, uint32_t code_index = 0, uint32_t buffer = 0) {
-  flatbuffers::FlatBufferBuilder b;
-  const auto dims = b.CreateVector(std::vector<int32_t>{2});
-  const auto io0 = b.CreateVector(std::vector<int32_t>{0}), io1 = b.CreateVector(std::vector<int32_t>{1});
-  auto tensors = b.CreateVector(std::vector{fb::CreateTensor(b, dims, fb::TensorType_FLOAT32, buffer),
-                                            fb::CreateTensor(b, dims)});
-  auto ops = b.CreateVector(std::vector{fb::CreateOperator(b, code_index, io0, io1)});
-  auto graph = fb::CreateSubGraph(b, tensors, io0, io1, ops);
-  auto codes = b.CreateVector(std::vector{fb::CreateOperatorCode(b, old_code, 0, 1, new_code)});
-  b.Finish(fb::CreateModel(b, 3, codes, b.CreateVector(std::vector{graph}), 0,
-                           b.CreateVector(std::vector{fb::CreateBuffer(b)})),
-           fb::ModelIdentifier());
-  return std::vector<uint8_t>(b.GetBufferPointer(), b.GetBufferPointer() + b.GetSize());
 }
 
 TEST(InferenceModelLoad, EveryMessage) {
@@ -120,26 +95,30 @@ TEST(InferenceModelLoad, HostileFiles) {
     if (error.empty()) model.run();  // what still compiles must also run safely
   }
 
-  // Out-of-range indices, overflowing shapes, constant data of the wrong size.
-  for (int fault = 0; fault < 9; ++fault) {
+  // Overflowing shapes, a signature against the shape, out-of-range indices, constant data of the wrong size.
+  for (int fault = 0; fault < 11; ++fault) {
     SCOPED_TRACE(fault);
     const Dims shapes[] = {{65536, 65536, 65536}, {-5, 2}, {1, 2, 3, 4, 5, 6, 7, 8, 9}, {2147483647, 2}};
     ModelBuilder m;
     const int in = fault < 4 ? m.tensor(shapes[fault]) : m.tensor({1, 3}, fault == 4 ? Dims{2, 3} : Dims{});
     const int out = m.tensor({1, 3});
     std::vector<int> inputs = {fault == 5 ? in + 7 : in};
-    if (fault == 8) inputs.push_back(m.constant({1, 3}, {1, 2}));
-    m.write(fault == 8 ? kAdd : kNeg, inputs, out);
+    if (fault >= 8) inputs.push_back(m.constant({1, 3}, fault == 8 ? Floats{1, 2} : Floats{1, 2, 3}));
+    m.write(fault >= 8 ? kAdd : kNeg, inputs, out);
+    m.buffer_shift = fault == 9 ? 9 : 0;
+    m.code_index_shift = fault == 10 ? 3 : 0;
     m.io({in}, {fault == 6 ? out + 1 : out});
     if (fault == 7) m.signature({in}, {out + 5});
     EXPECT_EQ(load(m.finish()), kLoad);
   }
-  EXPECT_EQ(load(raw_neg(kNeg, kNeg, 3)), kLoad) << "operator code index";
-  EXPECT_EQ(load(raw_neg(kNeg, kNeg, 0, 9)), kLoad) << "buffer index";
   // Either operator code field names the operator: old files fill only the byte.
-  for (auto [old_code, new_code] : {std::pair<int8_t, int32_t>{kNeg, 0}, {kNeg, kNeg}, {0, kNeg}}) {
+  for (int fields : {1, 2, 3}) {
+    ModelBuilder m;
+    const int in = m.tensor({2});
+    m.io({in}, {m.op(kNeg, {in}, {2})});
+    m.code_fields = fields;
     InferenceModel model;
-    ASSERT_EQ(load(model, raw_neg(old_code, new_code)), "");
+    ASSERT_EQ(load(model, m.finish()), "");
     model.inputs[0] = {1.f, -2.f};
     ASSERT_TRUE(model.run());
     EXPECT_EQ(model.outputs[0], (FloatArray{-1.f, 2.f}));
@@ -152,26 +131,16 @@ TEST(InferenceModelLoad, GraphFaultsFailToCompile) {
     SCOPED_TRACE(fault);
     ModelBuilder m;
     const int a = m.tensor({2}), b = m.tensor({2}), c = m.tensor({2});
-    if (fault == 0) {  // reads a tensor no earlier operator writes
-      m.write(kNeg, {b}, c);
-      m.write(kNeg, {a}, b);
-      m.io({a}, {c});
-    } else if (fault == 1) {  // writes a graph input
-      m.write(kNeg, {b}, a);
-      m.io({a, b}, {a});
-    } else if (fault == 2) {  // two operators write one tensor
-      m.write(kNeg, {a}, b);
-      m.write(kRelu, {a}, b);
-      m.io({a}, {b});
-    } else if (fault == 3) {  // a variable keeps state between runs
-      m.mark_variable(b);
-      m.io({a}, {m.op(kAdd, {a, b}, {2})});
-    } else if (fault == 4) {  // declared shape disagrees with the inferred one
-      m.io({a}, {m.op(kAdd, {a, m.tensor({3})}, {2})});
-    } else if (fault == 5) {  // each output dimension legal, their product not
+    m.io({a}, {b});
+    if (fault == 0) m.write(kNeg, {c}, b), m.write(kNeg, {a}, c);  // reads a tensor before it is written
+    if (fault == 1) m.write(kNeg, {b}, a), m.io({a, b}, {a});      // writes a graph input
+    if (fault == 2) m.write(kNeg, {a}, b), m.write(kRelu, {a}, b);  // two operators write one tensor
+    if (fault == 3) m.mark_variable(c), m.write(kAdd, {a, c}, b);   // a variable keeps state between runs
+    if (fault == 4) m.io({a}, {m.op(kAdd, {a, a}, {3})});           // declared shape disagrees with the inferred
+    if (fault == 5) {  // each output dimension legal, their product not
       const int x = m.tensor({1, 1, 1, 1, 1, 1, 1, 1});
       m.io({x}, {m.op(kPad, {x, m.ints({8, 2}, std::vector<int32_t>(16, 1 << 25))}, {})});
-    } else {  // five 256 MiB tensors alive at once
+    } else if (fault == 6) {  // five 256 MiB tensors alive at once
       const int x = m.tensor(big);
       std::vector<int> branches;
       for (int i = 0; i < 5; ++i) branches.push_back(m.op(kNeg, {x}, big));
@@ -190,8 +159,12 @@ TEST(InferenceModelLoad, ArraysFollowTheSignature) {
   };
   // Dynamic batch resized to 1, a fixed batch kept, a scalar as one element.
   for (const Case& c : {Case{{4, 3}, {-1, 3}, 3}, Case{{2, 3}, {}, 6}, Case{{}, {}, 1}}) {
+    ModelBuilder m;
+    const int in = m.tensor(c.shape, c.signature), out = m.tensor(c.shape, c.signature);
+    m.write(kNeg, {in}, out);
+    m.io({in}, {out});
     InferenceModel model;
-    ASSERT_EQ(load(model, neg_model(c.shape, c.signature)), "");
+    ASSERT_EQ(load(model, m.finish()), "");
     ASSERT_EQ(model.inputs[0].size(), c.elements);
     ASSERT_EQ(model.outputs[0].size(), c.elements);
     EXPECT_EQ(reinterpret_cast<uintptr_t>(model.inputs[0].data()) % 64, 0u);

@@ -49,17 +49,14 @@ TEST(Reference, EveryCaseOfEveryModel) {
         const auto& actual = model.outputs[k];
         ASSERT_EQ(expected.size(), actual.size()) << "output " << k;
         float max_abs = 0;
-        for (float e : expected)
-          if (!std::isnan(e)) max_abs = std::max(max_abs, std::fabs(e));
+        for (float e : expected) max_abs = std::isnan(e) ? max_abs : std::max(max_abs, std::fabs(e));
         const float tolerance = 1e-4f + 1e-5f * max_abs;
-        size_t bad = 0, worst = 0;
-        for (size_t i = 0; i < expected.size(); ++i) {
-          const float diff = std::fabs(expected[i] - actual[i]);
-          if (std::isnan(expected[i]) ? !std::isnan(actual[i]) : !(diff <= tolerance)) ++bad;
-          if (diff > std::fabs(expected[worst] - actual[worst])) worst = i;
-        }
-        EXPECT_EQ(bad, 0u) << "output " << k << ": worst " << actual[worst] << " for " << expected[worst]
-                           << " at " << worst << ", tolerance " << tolerance;
+        size_t bad = 0, first = 0;
+        for (size_t i = expected.size(); i-- > 0;)
+          if (std::isnan(expected[i]) ? !std::isnan(actual[i]) : !(std::fabs(expected[i] - actual[i]) <= tolerance))
+            ++bad, first = i;
+        EXPECT_EQ(bad, 0u) << "output " << k << " at " << first << ": " << actual[first] << " for " << expected[first]
+                           << ", tolerance " << tolerance;
       }
     }
   }

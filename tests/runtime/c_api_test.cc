@@ -30,8 +30,9 @@ struct Loaded {
   LiteRtTensorBuffer over(Floats& data, const Dims& dims) {
     LiteRtRankedTensorType type{kLiteRtElementTypeFloat32, {static_cast<uint32_t>(dims.size()), {}}};
     std::copy(dims.begin(), dims.end(), type.layout.dimensions);
-    EXPECT_EQ(LiteRtCreateTensorBufferFromHostMemory(&type, data.data(), data.size() * 4, nullptr, &buffers.emplace_back()),
-              kLiteRtStatusOk);
+    EXPECT_EQ(
+        LiteRtCreateTensorBufferFromHostMemory(&type, data.data(), data.size() * 4, nullptr, &buffers.emplace_back()),
+        kLiteRtStatusOk);
     return buffers.back();
   }
   LiteRtStatus run(LiteRtTensorBuffer in, LiteRtTensorBuffer out, LiteRtParamIndex signature = 0) {
@@ -59,7 +60,9 @@ TEST(CApi, NullArgumentsAndBadBuffersAreRefused) {
 
   Floats data(6);
   LiteRtTensorBuffer b = nullptr;
-  auto create = [&](void* p, size_t bytes) { return LiteRtCreateTensorBufferFromHostMemory(&type, p, bytes, nullptr, &b); };
+  auto create = [&](void* p, size_t bytes) {
+    return LiteRtCreateTensorBufferFromHostMemory(&type, p, bytes, nullptr, &b);
+  };
   EXPECT_EQ(create(data.data(), 20), kLiteRtStatusErrorInvalidArgument) << "too small";
   EXPECT_EQ(create(reinterpret_cast<char*>(data.data()) + 1, 20), kLiteRtStatusErrorInvalidArgument) << "misaligned";
   type.layout.dimensions[0] = -1;
@@ -74,14 +77,10 @@ TEST(CApi, SignatureRunAndResizeRules) {
   ASSERT_NE(l.compiled, nullptr);
   LiteRtSignature sig = nullptr;
   LiteRtTensor t = nullptr;
-  LiteRtRankedTensorType type{};
   EXPECT_EQ(LiteRtGetModelSignature(l.model, 1, &sig), kLiteRtStatusErrorNotFound);
   ASSERT_EQ(LiteRtGetModelSignature(l.model, 0, &sig), kLiteRtStatusOk);
   EXPECT_EQ(LiteRtGetSignatureInputTensorByIndex(sig, 1, &t), kLiteRtStatusErrorNotFound);
-  ASSERT_EQ(LiteRtGetSignatureInputTensorByIndex(sig, 0, &t), kLiteRtStatusOk);
-  ASSERT_EQ(LiteRtGetRankedTensorType(t, &type), kLiteRtStatusOk);
-  EXPECT_EQ(type.layout.rank, 2u);
-  EXPECT_EQ(type.layout.dimensions[0], -1) << "the shape signature";
+  EXPECT_EQ(LiteRtGetSignatureOutputTensorByIndex(sig, 1, &t), kLiteRtStatusErrorNotFound);
 
   // Buffers of the wrong size or count are refused and left untouched.
   Floats in = {1, 2, 3}, out = {7, 7, 7}, small = {5, 5}, big = {9, 9, 9, 9};
@@ -109,17 +108,9 @@ TEST(CApi, SignatureRunAndResizeRules) {
   EXPECT_EQ(out2, (Floats{-1, -2, -3, -4, -5, -6}));
 }
 
-TEST(CApi, OptionsCompileErrorAndProfile) {
+TEST(CApi, CompileErrorAndProfile) {
   Loaded l({4}, {}, 2);
   ASSERT_NE(l.compiled, nullptr);
-  LiteRtOptions options = nullptr;
-  ASSERT_EQ(LiteRtCreateOptions(&options), kLiteRtStatusOk);
-  LiteRtSetOptionsHardwareAccelerators(options, kLiteRtHwAcceleratorNone);
-  LiteRtCompiledModel compiled = nullptr;
-  EXPECT_EQ(LiteRtCreateCompiledModel(l.env, l.model, options, &compiled), kLiteRtStatusErrorUnsupported);
-  EXPECT_EQ(compiled, nullptr);
-  LiteRtDestroyOptions(options);
-
   ModelBuilder tanh;
   const int in = tanh.tensor({4});
   tanh.io({in}, {tanh.op(kTanh, {in}, {4})});

@@ -36,7 +36,8 @@ Floats conv_reference(const Conv& c, const Floats& x, const Floats& wt, const Fl
               if (c.code == kMaxPool2D) acc = std::max(acc, double{px[o]});
               if (c.code == kDepthwiseConv2D) acc += double{px[o]} * wt[(ky * c.kw + kx) * c.oc() + o];
               if (c.code == kConv2D)
-                for (int i = 0; i < c.in_c; ++i) acc += double{px[i]} * wt[((size_t(o) * c.kh + ky) * c.kw + kx) * c.in_c + i];
+                for (int i = 0; i < c.in_c; ++i)
+                  acc += double{px[i]} * wt[((size_t(o) * c.kh + ky) * c.kw + kx) * c.in_c + i];
             }
           const auto v = static_cast<float>(acc);
           out.push_back(c.act == kRelu6Act ? std::clamp(v, 0.f, 6.f) : c.act == kNone ? v : std::max(v, 0.f));
@@ -63,8 +64,9 @@ Built build(const Conv& c, uint32_t seed) {
                                   r.m.constant({c.oc()}, r.b)});
   const auto p = c.same ? fb::Padding_SAME : fb::Padding_VALID;
   r.out = r.m.op(c.code, in, {c.batch, c.oh(), c.ow(), c.oc()},
-                 pool ? OPTIONS(Pool2DOptions, p, c.stride, c.stride, c.kh, c.kh)
-                 : c.code == kConv2D ? conv_options(p, c.stride, c.act, c.dh, c.dw) : depthwise_options(p, c.stride, c.act));
+                 pool                ? OPTIONS(Pool2DOptions, p, c.stride, c.stride, c.kh, c.kh)
+                 : c.code == kConv2D ? conv_options(p, c.stride, c.act, c.dh, c.dw)
+                                     : depthwise_options(p, c.stride, c.act));
   r.m.io({r.in}, {r.out});
   return r;
 }
@@ -142,28 +144,20 @@ TEST(ConvOps, FusedChainsGiveTheUnfusedResult) {
 }
 
 TEST(ConvOps, FullyConnectedFlattensRows) {
-  struct Case {
-    Dims in_shape, out_shape;
-    int in, out;
-    bool keep_dims, bias;
-  };
   uint32_t seed = 300;
-  for (const Case& c : {Case{{1, 7, 7, 3}, {7, 5}, 21, 5, false, true}, Case{{1, 1152}, {1, 63}, 1152, 63, false, true},
-                        Case{{3, 17}, {3, 1}, 17, 1, false, true}, Case{{2, 3, 4}, {2, 3, 6}, 4, 6, true, false}}) {
-    const Floats x = random_floats(count(c.in_shape), seed++), w = random_floats(size_t(c.in) * c.out, seed++),
-                 b = c.bias ? random_floats(c.out, seed++) : Floats{};
+  for (const auto& [in_shape, out_shape, keep_dims, bias] :
+       {std::tuple<Dims, Dims, bool, bool>{{1, 7, 7, 3}, {7, 5}, false, true}, {{1, 1152}, {1, 63}, false, true},
+        {{3, 17}, {3, 1}, false, true}, {{2, 3, 4}, {2, 3, 6}, true, false}}) {
+    const int out = out_shape.back(), rows = static_cast<int>(count(out_shape)) / out;
+    const int depth = static_cast<int>(count(in_shape)) / rows;
+    const Conv rows_as_1x1{kConv2D, 1, rows, 1, depth, out, 1, 1};  // the same weight layout
+    const Floats x = random_floats(count(in_shape), seed++), w = random_floats(size_t(depth) * out, seed++),
+                 b = bias ? random_floats(out, seed++) : Floats{};
     ModelBuilder m;
-    const int in = m.tensor(c.in_shape);
-    m.io({in}, {m.op(kFullyConnected, {in, m.constant({c.out, c.in}, w), c.bias ? m.constant({c.out}, b) : -1},
-                     c.out_shape, OPTIONS(FullyConnectedOptions, kNone, 0, c.keep_dims))});
-    Floats expected;
-    for (size_t r = 0; r < x.size() / c.in; ++r)
-      for (int o = 0; o < c.out; ++o) {
-        double acc = c.bias ? b[o] : 0.0;
-        for (int i = 0; i < c.in; ++i) acc += double{x[r * c.in + i]} * w[size_t(o) * c.in + i];
-        expected.push_back(static_cast<float>(acc));
-      }
-    expect_close(run_model(m, {x}), expected, 1e-4f);
+    const int in = m.tensor(in_shape);
+    m.io({in}, {m.op(kFullyConnected, {in, m.constant({out, depth}, w), bias ? m.constant({out}, b) : -1}, out_shape,
+                     OPTIONS(FullyConnectedOptions, kNone, 0, keep_dims))});
+    expect_close(run_model(m, {x}), conv_reference(rows_as_1x1, x, w, b), 1e-4f);
   }
 }
 
@@ -178,7 +172,9 @@ TEST(ConvOps, ResizeBilinearInEveryCornerMode) {
         const float scale = (align && out > 1) ? float(in - 1) / float(out - 1) : float(in) / float(out);
         return half ? (i + 0.5f) * scale - 0.5f : i * scale;
       };
-      const auto at = [&](int y, int xx, int k) { return x[(std::clamp(y, 0, h - 1) * w + std::clamp(xx, 0, w - 1)) * ch + k]; };
+      const auto at = [&](int y, int xx, int k) {
+        return x[(std::clamp(y, 0, h - 1) * w + std::clamp(xx, 0, w - 1)) * ch + k];
+      };
       Floats expected;
       for (int y = 0; y < oh; ++y)
         for (int xx = 0; xx < ow; ++xx)
@@ -191,7 +187,8 @@ TEST(ConvOps, ResizeBilinearInEveryCornerMode) {
           }
       ModelBuilder m;
       const int in = m.tensor({1, h, w, ch});
-      m.io({in}, {m.op(kResizeBilinear, {in, m.ints({2}, {oh, ow})}, {1, oh, ow, ch}, OPTIONS(ResizeBilinearOptions, align, half))});
+      m.io({in}, {m.op(kResizeBilinear, {in, m.ints({2}, {oh, ow})}, {1, oh, ow, ch},
+                       OPTIONS(ResizeBilinearOptions, align, half))});
       expect_close(run_model(m, {x}), expected);
     }
 }
@@ -201,11 +198,21 @@ TEST(ConvOps, BadFiltersAndOptionsFailToCompile) {
   const std::tuple<const char*, int32_t, Dims, Dims, Dims, Options> cases[] = {
       {"filter depth", kConv2D, {1, 4, 4, 3}, {2, 1, 1, 2}, {1, 4, 4, 2}, conv_options(same, 1)},
       {"stride 0", kConv2D, {1, 4, 4, 1}, {1, 1, 1, 1}, {1, 4, 4, 1}, conv_options(same, 0)},
-      {"fused tanh", kConv2D, {1, 4, 4, 1}, {1, 1, 1, 1}, {1, 4, 4, 1}, conv_options(same, 1, fb::ActivationFunctionType_TANH)},
+      {"fused tanh",
+       kConv2D,
+       {1, 4, 4, 1},
+       {1, 1, 1, 1},
+       {1, 4, 4, 1},
+       conv_options(same, 1, fb::ActivationFunctionType_TANH)},
       {"depth multiplier", kDepthwiseConv2D, {1, 4, 4, 2}, {1, 1, 1, 4}, {1, 4, 4, 4}, depthwise_options(same, 1)},
       {"rows", kFullyConnected, {1, 10}, {2, 3}, {1, 2}, {}},
       {"pool options", kMaxPool2D, {1, 4, 4, 1}, {}, {1, 2, 2, 1}, {}},
-      {"both corner modes", kResizeBilinear, {1, 2, 2, 1}, {}, {1, 4, 4, 1}, OPTIONS(ResizeBilinearOptions, true, true)}};
+      {"both corner modes",
+       kResizeBilinear,
+       {1, 2, 2, 1},
+       {},
+       {1, 4, 4, 1},
+       OPTIONS(ResizeBilinearOptions, true, true)}};
   for (const auto& [what, code, in_shape, filter, out, o] : cases) {
     ModelBuilder m;
     const int in = m.tensor(in_shape);

@@ -9,15 +9,23 @@ namespace {
 
 using Fn2 = float (*)(float, float);
 
+// One binary operator; its second operand is a constant when `constant` holds values.
+ModelBuilder binary(int32_t code, const Dims& as, const Dims& bs, const Dims& os, Options o = {},
+                    const Floats& constant = {}) {
+  ModelBuilder m;
+  const int ta = m.tensor(as), tb = constant.empty() ? m.tensor(bs) : m.constant(bs, constant);
+  m.io(constant.empty() ? std::vector{ta, tb} : std::vector{ta}, {m.op(code, {ta, tb}, os, std::move(o))});
+  return m;
+}
+
 void check_binary(int32_t code, const Dims& as, const Dims& bs, const Dims& os, Fn2 fn, Options o = {},
                   bool b_constant = false, uint32_t seed = 1, float lo = -2.f, float hi = 2.f) {
   SCOPED_TRACE(testing::Message() << "code " << code << " seed " << seed);
   const Floats a = random_floats(count(as), seed, lo, hi), b = random_floats(count(bs), seed + 1, lo, hi);
-  ModelBuilder m;
-  const int ta = m.tensor(as), tb = b_constant ? m.constant(bs, b) : m.tensor(bs);
-  m.io(b_constant ? std::vector{ta} : std::vector{ta, tb}, {m.op(code, {ta, tb}, os, o)});
   Floats expected;
-  for_each_index(os, [&](const std::vector<int>& i) { expected.push_back(fn(a[offset_of(as, i)], b[offset_of(bs, i)])); });
+  for_each_index(os,
+                 [&](const std::vector<int>& i) { expected.push_back(fn(a[offset_of(as, i)], b[offset_of(bs, i)])); });
+  const ModelBuilder m = binary(code, as, bs, os, std::move(o), b_constant ? b : Floats{});
   expect_close(run_model(m, b_constant ? std::vector<Floats>{a} : std::vector<Floats>{a, b}), expected);
 }
 
@@ -43,10 +51,7 @@ TEST(ElementwiseOps, BinaryOverEveryBroadcastPattern) {
     const float lo = code == kDiv ? 0.5f : -2.f;  // divisors away from zero
     for (const Case& c : broadcasts) check_binary(code, c.a, c.b, c.out, fn, {}, false, seed += 2, lo, 3.f);
     check_binary(code, {1, 4, 4, 8}, {8}, {1, 4, 4, 8}, fn, {}, true, seed += 2, lo, 3.f);
-    ModelBuilder m;
-    const int a = m.tensor({2, 3}), b = m.tensor({4, 3});
-    m.io({a, b}, {m.op(code, {a, b}, {2, 3})});
-    EXPECT_TRUE(compile_fails(m)) << "no broadcast, code " << code;
+    EXPECT_TRUE(compile_fails(binary(code, {2, 3}, {4, 3}, {2, 3}))) << "no broadcast, code " << code;
   }
   // PRELU: per-channel as the models use it, full and scalar slopes.
   check_binary(kPrelu, {1, 5, 3, 7}, {1, 1, 7}, {1, 5, 3, 7}, prelu, {}, true, 3);
@@ -59,18 +64,9 @@ TEST(ElementwiseOps, FusedActivationsAndFaults) {
                add_options(fb::ActivationFunctionType_RELU));
   check_binary(kAdd, {1, 3, 5, 4}, {4}, {1, 3, 5, 4}, [](float a, float b) { return std::clamp(a + b, 0.f, 6.f); },
                add_options(kRelu6Act), false, 3, -8.f, 8.f);
-  ModelBuilder tanh;
-  const int a = tanh.tensor({3}), b = tanh.tensor({3});
-  tanh.io({a, b}, {tanh.op(kAdd, {a, b}, {3}, add_options(fb::ActivationFunctionType_TANH))});
-  EXPECT_TRUE(compile_fails(tanh)) << "fused tanh";
-  ModelBuilder slope;
-  const int x = slope.tensor({1, 3});
-  slope.io({x}, {slope.op(kPrelu, {x, slope.constant({2, 3}, Floats(6, 0.1f))}, {2, 3})});
-  EXPECT_TRUE(compile_fails(slope)) << "slope larger than the input";
-  ModelBuilder div;
-  const int n = div.tensor({2}), d = div.tensor({1});
-  div.io({n, d}, {div.op(kDiv, {n, d}, {2})});
-  const Floats r = run_model(div, {{0.f, 1.f}, {0.f}});
+  EXPECT_TRUE(compile_fails(binary(kAdd, {3}, {3}, {3}, add_options(fb::ActivationFunctionType_TANH))));
+  EXPECT_TRUE(compile_fails(binary(kPrelu, {1, 3}, {2, 3}, {2, 3}, {}, Floats(6, 0.1f)))) << "slope larger than input";
+  const Floats r = run_model(binary(kDiv, {2}, {1}, {2}), {{0.f, 1.f}, {0.f}});
   ASSERT_EQ(r.size(), 2u);
   EXPECT_TRUE(std::isnan(r[0]) && std::isinf(r[1])) << "0/0 and 1/0";
 }

@@ -11,27 +11,6 @@ namespace {
 
 TEST(GraphInternals, FusionDecisions) {
   const Dims s = {1, 4, 4, 2};
-  // Each tail gets the input and a 1x1 conv's output (no activation) and returns the graph outputs.
-  struct Case {
-    const char* what;
-    size_t steps;
-    std::function<std::vector<int>(ModelBuilder&, int in, int conv)> tail;
-  };
-  const Case cases[] = {
-      {"residual ADD and PRELU", 1, [&](ModelBuilder& m, int in, int conv) {
-         return std::vector{m.op(kPrelu, {m.op(kAdd, {conv, in}, s), m.constant({1, 1, 2}, {0.1f, 0.2f})}, s)};
-       }},
-      {"slope dequantized after the conv", 1, [&](ModelBuilder& m, int, int conv) {
-         const int slope = m.op(kDequantize, {m.half({1, 1, 2}, {0x2e66, 0x3400})}, {1, 1, 2});
-         return std::vector{m.op(kPrelu, {conv, slope}, s)};
-       }},
-      {"intermediate read elsewhere", 3, [&](ModelBuilder& m, int in, int conv) {
-         return std::vector{m.op(kAdd, {conv, in}, s), m.op(kNeg, {conv}, s)};
-       }},
-      {"residual computed after the conv", 2, [&](ModelBuilder& m, int in, int conv) {
-         return std::vector{m.op(kAdd, {conv, m.op(kNeg, {in}, s)}, s)};
-       }},
-  };
   auto steps = [](const ModelBuilder& m) {
     std::string error;
     auto model = runtime::Model::parse(m.finish(), error);
@@ -43,18 +22,27 @@ TEST(GraphInternals, FusionDecisions) {
     EXPECT_TRUE(graph) << error;
     return graph ? std::pair{graph->num_steps(), graph->arena_bytes()} : std::pair<size_t, size_t>{0, 0};
   };
-  for (const Case& c : cases) {
+  // After a 1x1 conv: residual ADD and PRELU fuse; so does a PRELU whose slope is dequantized after the
+  // conv; an intermediate read elsewhere stays; a residual computed after the conv still fuses.
+  for (auto [chain, expected] : {std::pair{0, 1u}, std::pair{1, 1u}, std::pair{2, 3u}, std::pair{3, 2u}}) {
     ModelBuilder m;
     const int in = m.tensor(s);
-    const int conv = m.op(kConv2D, {in, m.constant({2, 1, 1, 2}, {1, 0, 0, 1}), -1}, s, conv_options(fb::Padding_SAME, 1));
-    m.io({in}, c.tail(m, in, conv));
-    EXPECT_EQ(steps(m).first, c.steps) << c.what;
+    const int conv =
+        m.op(kConv2D, {in, m.constant({2, 1, 1, 2}, {1, 0, 0, 1}), -1}, s, conv_options(fb::Padding_SAME, 1));
+    const int slope = chain == 1 ? m.op(kDequantize, {m.half({1, 1, 2}, {0x2e66, 0x3400})}, {1, 1, 2})
+                                 : m.constant({1, 1, 2}, {0.1f, 0.2f});
+    if (chain < 2) m.io({in}, {m.op(kPrelu, {chain ? conv : m.op(kAdd, {conv, in}, s), slope}, s)});
+    if (chain == 2) m.io({in}, {m.op(kAdd, {conv, in}, s), m.op(kNeg, {conv}, s)});
+    if (chain == 3) m.io({in}, {m.op(kAdd, {conv, m.op(kNeg, {in}, s)}, s)});
+    EXPECT_EQ(steps(m).first, expected) << chain;
   }
   // A spatial PAD folds into a VALID conv only; a channel PAD never.
-  for (auto [spatial, valid, expected] : {std::tuple{true, true, 1u}, std::tuple{true, false, 2u}, std::tuple{false, true, 2u}}) {
+  for (auto [spatial, valid, expected] :
+       {std::tuple{true, true, 1u}, std::tuple{true, false, 2u}, std::tuple{false, true, 2u}}) {
     ModelBuilder m;
     const int in = m.tensor({1, 4, 4, 1});
-    const std::vector<int32_t> pads = spatial ? std::vector{0, 0, 1, 1, 1, 1, 0, 0} : std::vector{0, 0, 0, 0, 0, 0, 0, 1};
+    const std::vector<int32_t> pads =
+        spatial ? std::vector{0, 0, 1, 1, 1, 1, 0, 0} : std::vector{0, 0, 0, 0, 0, 0, 0, 1};
     const Dims padded_shape = spatial ? Dims{1, 6, 6, 1} : Dims{1, 4, 4, 2};
     const int padded = m.op(kPad, {in, m.ints({4, 2}, pads)}, padded_shape);
     const Dims filter = {1, spatial ? 3 : 1, spatial ? 3 : 1, padded_shape[3]};

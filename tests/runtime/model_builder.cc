@@ -19,7 +19,7 @@ std::vector<uint8_t> ModelBuilder::finish() const {
       b.ForceVectorAlignment(t.data.size(), 1, 16);
       buffers.push_back(fb::CreateBuffer(b, b.CreateVector(t.data)));
     }
-    const auto buffer = static_cast<uint32_t>(t.data.empty() ? 0 : buffers.size() - 1);
+    const auto buffer = static_cast<uint32_t>(t.data.empty() ? 0 : buffers.size() - 1 + buffer_shift);
     tensors.push_back(fb::CreateTensor(b, b.CreateVector(t.shape), t.type, buffer, 0, 0, t.variable, 0,
                                        t.signature.empty() ? 0 : b.CreateVector(t.signature)));
   }
@@ -29,12 +29,13 @@ std::vector<uint8_t> ModelBuilder::finish() const {
     const auto index = static_cast<uint32_t>(std::find(codes.begin(), codes.end(), op.code) - codes.begin());
     if (index == codes.size()) codes.push_back(op.code);
     auto o = op.options ? op.options(b) : std::make_pair(fb::BuiltinOptions_NONE, flatbuffers::Offset<void>());
-    ops.push_back(fb::CreateOperator(b, index, b.CreateVector(op.in), b.CreateVector(std::vector{op.out}), o.first,
-                                     o.second));
+    ops.push_back(fb::CreateOperator(b, index + code_index_shift, b.CreateVector(op.in),
+                                     b.CreateVector(std::vector{op.out}), o.first, o.second));
   }
   std::vector<flatbuffers::Offset<fb::OperatorCode>> code_tables;
   for (int32_t c : codes)
-    code_tables.push_back(fb::CreateOperatorCode(b, static_cast<int8_t>(std::min(c, 127)), 0, 1, c));
+    code_tables.push_back(fb::CreateOperatorCode(b, code_fields & 1 ? static_cast<int8_t>(std::min(c, 127)) : 0, 0, 1,
+                                                 code_fields & 2 ? c : 0));
   auto graph = fb::CreateSubGraph(b, b.CreateVector(tensors), b.CreateVector(inputs_), b.CreateVector(outputs_),
                                   b.CreateVector(ops));
   flatbuffers::Offset<flatbuffers::Vector<flatbuffers::Offset<fb::SignatureDef>>> signatures;

@@ -27,7 +27,8 @@ enum Op : int32_t {
   kNeg = 59, kSum = 74, kSqrt = 75, kRsqrt = 76, kSquaredDifference = 99
 };
 
-using Options = std::function<std::pair<fb::BuiltinOptions, flatbuffers::Offset<void>>(flatbuffers::FlatBufferBuilder&)>;
+using Options =
+    std::function<std::pair<fb::BuiltinOptions, flatbuffers::Offset<void>>(flatbuffers::FlatBufferBuilder&)>;
 // The options of union member `Member`, made by fb::Create<Table>(b, args...);
 // the arguments may use the builder `b`.
 #define TABLE_OPTIONS(Member, Table, ...)                                          \
@@ -65,6 +66,10 @@ class ModelBuilder {
   // Adds a SignatureDef over these tensors.
   void signature(std::vector<int> in, std::vector<int> out) { sig_in_ = std::move(in), sig_out_ = std::move(out); }
   std::vector<uint8_t> finish() const;
+  // Loader faults and variants: added to every operator code index and constant buffer index; the
+  // operator code fields written (1: the old byte, 2: the 32-bit one).
+  uint32_t code_index_shift = 0, buffer_shift = 0;
+  int code_fields = 3;
 
  private:
   template <class T>

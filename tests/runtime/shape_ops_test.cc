@@ -19,7 +19,8 @@ ModelBuilder one_op(int32_t code, const Dims& shape, const Dims& out, Options o,
 
 // Per output index, the element of x at the row-major index in `shape` that
 // `source` turns it into, or 0 when `source` returns false.
-Floats gather(const Floats& x, const Dims& shape, const Dims& out, const std::function<bool(std::vector<int>&)>& source) {
+Floats gather(const Floats& x, const Dims& shape, const Dims& out,
+              const std::function<bool(std::vector<int>&)>& source) {
   Floats expected;
   for_each_index(out, [&](std::vector<int> i) {
     size_t o = 0;
@@ -55,7 +56,8 @@ TEST(ShapeOps, MeanAndSumOverAxes) {
     Floats expected;
     for (double s : sums) expected.push_back(static_cast<float>(c.code == kMean ? s * sums.size() / x.size() : s));
     const Dims axes_shape = c.scalar_axis ? Dims{} : Dims{static_cast<int32_t>(c.axes.size())};
-    expect_close(run_model(one_op(c.code, c.shape, out, OPTIONS(ReducerOptions, c.keep), {{axes_shape, c.axes}}), {x}), expected);
+    expect_close(run_model(one_op(c.code, c.shape, out, OPTIONS(ReducerOptions, c.keep), {{axes_shape, c.axes}}), {x}),
+                 expected);
   }
   EXPECT_TRUE(compile_fails(one_op(kMean, {2, 3}, {2}, OPTIONS(ReducerOptions, false), {{{1}, {2}}}))) << "axis 2 of 2";
 }
@@ -109,7 +111,8 @@ TEST(ShapeOps, ConcatenationOnEveryAxis) {
   Floats expected = {9, 8, 7, 6};
   ModelBuilder m;
   const int in = m.tensor({1, 1, 3, 4});
-  m.io({in}, {m.op(kConcatenation, {m.constant({1, 1, 1, 4}, expected), in}, {1, 1, 4, 4}, OPTIONS(ConcatenationOptions, -2))});
+  m.io({in}, {m.op(kConcatenation, {m.constant({1, 1, 1, 4}, expected), in}, {1, 1, 4, 4},
+                   OPTIONS(ConcatenationOptions, -2))});
   expected.insert(expected.end(), x.begin(), x.end());
   expect_close(run_model(m, {x}), expected);
   ModelBuilder bad;
@@ -119,15 +122,17 @@ TEST(ShapeOps, ConcatenationOnEveryAxis) {
 }
 
 TEST(ShapeOps, PadEveryDimension) {
-  for (const auto& [shape, out, pads] : {std::tuple<Dims, Dims, Ints>{{1, 4, 4, 3}, {1, 4, 4, 8}, {0, 0, 0, 0, 0, 0, 0, 5}},
-                                         std::tuple<Dims, Dims, Ints>{{2, 3, 2}, {3, 5, 6}, {1, 0, 0, 2, 3, 1}}}) {
+  for (const auto& [shape, out, pads] :
+       {std::tuple<Dims, Dims, Ints>{{1, 4, 4, 3}, {1, 4, 4, 8}, {0, 0, 0, 0, 0, 0, 0, 5}},
+        std::tuple<Dims, Dims, Ints>{{2, 3, 2}, {3, 5, 6}, {1, 0, 0, 2, 3, 1}}}) {
     const Floats x = random_floats(count(shape), 2);
     const Floats expected = gather(x, shape, out, [&](std::vector<int>& i) {
       bool inside = true;
       for (size_t d = 0; d < i.size(); ++d) inside = inside && (i[d] -= pads[2 * d]) >= 0 && i[d] < shape[d];
       return inside;
     });
-    expect_close(run_model(one_op(kPad, shape, out, {}, {{{static_cast<int32_t>(shape.size()), 2}, pads}}), {x}), expected);
+    expect_close(run_model(one_op(kPad, shape, out, {}, {{{static_cast<int32_t>(shape.size()), 2}, pads}}), {x}),
+                 expected);
   }
   for (const Ints& p : {Ints{0, -1, 0, 0}, Ints{0, 1, 0}})
     EXPECT_TRUE(compile_fails(one_op(kPad, {2, 2}, {2, 3}, {}, {{{static_cast<int32_t>(p.size())}, p}})));
@@ -141,12 +146,13 @@ TEST(ShapeOps, StridedSliceMasksNegativeIndicesAndStrides) {
     Dims out;
     std::vector<int> first, step;  // source index = first + i * step per dimension
   };
-  for (const Case& c : {
-           Case{{1, 1, 9, 4}, {0, 0, 0, 0}, {0, 0, 2, 0}, {1, 1, 1, 1}, 15, 11, 0, {1, 1, 2, 4}, {0, 0, 0, 0}, {1, 1, 1, 1}},
-           Case{{1, 52}, {0, 0}, {1, 52}, {1, 1}, 2, 2, 1, {52}, {0, 0}, {1, 1}},  // first dimension shrunk
-           Case{{7, 5}, {-4, 0}, {7, 0}, {2, -1}, 2, 2, 0, {2, 5}, {3, 4}, {2, -1}},  // reversed columns
-           Case{{7, 5}, {0, 0}, {7, 0}, {3, -1}, 0, 2, 0, {3, 1}, {0, 0}, {3, -1}},   // begin 0 going backwards
-           Case{{6}, {1}, {100}, {3}, 0, 0, 0, {2}, {1}, {3}}}) {                     // end clamped
+  const Case cases[] = {
+      {{1, 1, 9, 4}, {0, 0, 0, 0}, {0, 0, 2, 0}, {1, 1, 1, 1}, 15, 11, 0, {1, 1, 2, 4}, {0, 0, 0, 0}, {1, 1, 1, 1}},
+      {{1, 52}, {0, 0}, {1, 52}, {1, 1}, 2, 2, 1, {52}, {0, 0}, {1, 1}},     // first dimension shrunk
+      {{7, 5}, {-4, 0}, {7, 0}, {2, -1}, 2, 2, 0, {2, 5}, {3, 4}, {2, -1}},  // reversed columns
+      {{7, 5}, {0, 0}, {7, 0}, {3, -1}, 0, 2, 0, {3, 1}, {0, 0}, {3, -1}},   // begin 0 going backwards
+      {{6}, {1}, {100}, {3}, 0, 0, 0, {2}, {1}, {3}}};                       // end clamped
+  for (const Case& c : cases) {
     const Floats x = random_floats(count(c.shape), 9);
     Dims full;  // the output with shrunk dimensions put back as 1
     for (size_t d = 0, o = 0; d < c.shape.size(); ++d) full.push_back((c.shrink_mask >> d) & 1 ? 1 : c.out[o++]);
