@@ -10,17 +10,11 @@
 
 #include "inference/inference_model.h"
 
+#include "tests/support/float_file.h"
+
 namespace {
 
 namespace fs = std::filesystem;
-
-std::vector<float> read_floats(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
-  std::vector<float> v(in ? static_cast<size_t>(in.tellg()) / sizeof(float) : 0);
-  in.seekg(0);
-  in.read(reinterpret_cast<char*>(v.data()), static_cast<std::streamsize>(v.size() * sizeof(float)));
-  return v;
-}
 
 TEST(Reference, EveryCaseOfEveryModel) {
   const fs::path shared = BRIDGE_SHARED_DIR;

@@ -7,17 +7,11 @@
 #include <filesystem>
 #include <fstream>
 
+#include "tests/support/float_file.h"
+
 namespace {
 
 namespace fs = std::filesystem;
-
-std::vector<float> read_floats(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
-  std::vector<float> v(in ? static_cast<size_t>(in.tellg()) / sizeof(float) : 0);
-  in.seekg(0);
-  in.read(reinterpret_cast<char*>(v.data()), static_cast<std::streamsize>(v.size() * sizeof(float)));
-  return v;
-}
 
 int run_tool(const std::string& args) {
   const int status = std::system((BRIDGE_BINARY_DIR "/tools/model-run/model-run " + args + " 2>/dev/null").c_str());
