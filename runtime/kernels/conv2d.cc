@@ -238,13 +238,7 @@ std::unique_ptr<Conv2DKernel> Conv2DKernel::create(const Conv2DShape& shape, con
                                                    const float* bias, const Conv2DPostOps& post,
                                                    std::string& error) {
   if (!kernels::check_conv2d(shape, weights, post, error)) return nullptr;
-  kernels::use_one_thread();  // before planning: oneDNN splits work by the team size
-  try {
-    return std::make_unique<DnnlConv2D>(shape, weights, bias, post);
-  } catch (const dnnl::error& e) {
-    error = "convolution: " + kernels::describe_dnnl_error(e);
-    return nullptr;
-  }
+  return kernels::create_on_one_thread<DnnlConv2D>("convolution", error, shape, weights, bias, post);
 }
 
 }  // namespace runtime

@@ -2,7 +2,9 @@
 
 #include <oneapi/dnnl/dnnl.hpp>
 
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace runtime::kernels {
@@ -50,5 +52,18 @@ class BoundPrimitive {
 
 // The message of a oneDNN failure, for the caller's error string.
 std::string describe_dnnl_error(const dnnl::error& e);
+
+// Builds a kernel with oneDNN held to one thread (it splits work by the team
+// size while planning); a refusal by oneDNN becomes `error`, prefixed by `what`.
+template <typename Kernel, typename... Args>
+std::unique_ptr<Kernel> create_on_one_thread(const char* what, std::string& error, Args&&... args) {
+  use_one_thread();
+  try {
+    return std::make_unique<Kernel>(std::forward<Args>(args)...);
+  } catch (const dnnl::error& e) {
+    error = std::string(what) + ": " + describe_dnnl_error(e);
+    return nullptr;
+  }
+}
 
 }  // namespace runtime::kernels

@@ -83,13 +83,8 @@ std::unique_ptr<FullyConnectedKernel> FullyConnectedKernel::create(const FullyCo
                                                                    Activation activation,
                                                                    std::string& error) {
   if (!kernels::check_fully_connected(shape, weights, activation, error)) return nullptr;
-  kernels::use_one_thread();  // before planning: oneDNN splits work by the team size
-  try {
-    return std::make_unique<DnnlFullyConnected>(shape, weights, bias, activation);
-  } catch (const dnnl::error& e) {
-    error = "fully connected: " + kernels::describe_dnnl_error(e);
-    return nullptr;
-  }
+  return kernels::create_on_one_thread<DnnlFullyConnected>("fully connected", error, shape, weights,
+                                                            bias, activation);
 }
 
 }  // namespace runtime
