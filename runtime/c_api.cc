@@ -2,7 +2,6 @@
 // and the caller's buffers. Every argument is checked here, at the library's
 // edge; the graph underneath trusts what it is given.
 #include <fcntl.h>
-#include <omp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -168,9 +167,6 @@ LiteRtStatus LiteRtCreateEnvironment(int num_options, const LiteRtEnvOption* opt
   if (!environment || num_options < 0 || (num_options > 0 && !options)) return kLiteRtStatusErrorInvalidArgument;
   auto* env = new (std::nothrow) LiteRtEnvironmentT;
   if (!env) return kLiteRtStatusErrorMemoryAllocationFailure;
-  // The whole bridge runs on one thread; the math library must not spawn more.
-  omp_set_num_threads(1);
-  omp_set_dynamic(0);
   *environment = env;
   return kLiteRtStatusOk;
 }

@@ -110,6 +110,13 @@ bool check_conv2d(const Conv2DShape& s, const float* weights, const Conv2DPostOp
       !check_axis("width", s.in_width, s.out_width, s.kernel_width, s.stride_width,
                   s.dilation_width, s.pad_left, s.pad_right, error))
     return false;
+  // The kernels may copy the input into a zero-bordered buffer.
+  const int64_t padded = (int64_t{s.in_height} + s.pad_top + s.pad_bottom) *
+                         (int64_t{s.in_width} + s.pad_left + s.pad_right) * s.in_channels;
+  if (padded >= kMaxElements) {
+    error = "convolution padded input has too many elements";
+    return false;
+  }
   if (weights == nullptr) {
     error = "convolution weights are missing";
     return false;
