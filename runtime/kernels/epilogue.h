@@ -23,6 +23,13 @@ struct Epilogue {
   bool add_residual = false;
 };
 
+// The optional steps of an epilogue as bits, for kernels compiled once per
+// combination.
+constexpr int kWithResidual = 1, kWithPrelu = 2, kStepCombinations = 4;
+inline int steps_of(const Epilogue& e) {
+  return (e.add_residual ? kWithResidual : 0) | (e.alpha ? kWithPrelu : 0);
+}
+
 // A kernel's own copies of the values an Epilogue points at, for `channels`
 // channels padded to `padded`.
 struct ChannelValues {
@@ -87,6 +94,21 @@ struct VectorEpilogue {
       v = _mm256_blendv_ps(v, scaled, _mm256_cmp_ps(v, _mm256_setzero_ps(), _CMP_LT_OQ));
     }
     store_lanes(out, v, lanes);
+  }
+
+  // The same for all eight channels, with the optional steps (`kSteps`, see
+  // steps_of) fixed at compile time: the hot kernels' form.
+  template <int kSteps>
+  __attribute__((target("avx2"), always_inline)) void store8(__m256 v, int c,
+                                                             const float* residual,
+                                                             float* out) const {
+    if constexpr ((kSteps & kWithResidual) != 0) v = _mm256_add_ps(v, _mm256_loadu_ps(residual));
+    v = _mm256_min_ps(high, _mm256_max_ps(low, v));
+    if constexpr ((kSteps & kWithPrelu) != 0) {
+      const __m256 scaled = _mm256_mul_ps(v, _mm256_loadu_ps(alpha + c));
+      v = _mm256_blendv_ps(v, scaled, _mm256_cmp_ps(v, _mm256_setzero_ps(), _CMP_LT_OQ));
+    }
+    _mm256_storeu_ps(out, v);
   }
 };
 

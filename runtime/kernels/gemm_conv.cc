@@ -22,43 +22,54 @@ namespace {
 // memory, kernel_width * in_channels floats from the pixel under the window's
 // left edge.
 //
-// Columns go in blocks of 16 (two vectors), the weights of each block packed
-// at create so the inner loop reads them in order; a last block of at most 8
-// columns uses one vector. A block of rows by columns is summed in registers
-// and finished (bias, residual, activation, PReLU) before it is stored.
-constexpr int kBlockColumns = 16;
-constexpr int kRowsTwoVectors = 6;  // 12 accumulators of the 16 registers
-constexpr int kRowsOneVector = 8;
-// Rows taken together while every column block passes over them, sized so
+// Columns go in strips of one to three vectors (mostly two), the weights of
+// each strip packed at create so the inner loop reads them in order. A block
+// of rows by a strip's columns is summed in registers and finished (bias,
+// residual, activation, PReLU) before it is stored.
+
+// Rows per block for a strip of 1, 2 or 3 vectors: 8, 12 or 12 sums in
+// registers beside the weights and the broadcast input.
+constexpr int kBlockRows[4] = {0, 8, 6, 4};
+// Rows taken together while every strip passes over them, sized so that
 // their inputs stay in the second-level cache.
 constexpr int kChunkFloats = 32 * 1024;
+// Weights small enough to stay in the first-level cache are better used on
+// a few rows at a time, so that the rows and their outputs stay there too.
+constexpr size_t kSmallWeightFloats = 6 * 1024;
+constexpr int kSmallWeightRows = 48;
 
-// Where a block's rows read and write.
-struct RowBlock {
+// One strip of columns over a run of rows.
+struct Strip {
   const float* const* rows;  // each row's first input float
-  float* out;                // first output of the block's first row
+  int count;                 // rows
+  float* out;                // first output of the first row
   const float* residual;     // same place in the residual; unread without one
   int row_stride;            // floats between rows of out and residual
+  const int* taps;           // float offsets of each tap run from a row's start
+  int num_taps, tap_length;  // tap runs, and floats per run
+  const float* panel;        // the strip's packed weights
+  int column, columns;       // first column and how many are real
 };
 
-template <int kRows, int kVectors>
-__attribute__((target("avx2,fma"))) void block_product(const RowBlock& b, const int* taps,
-                                                       int num_taps, int tap_length,
-                                                       const float* panel, const Epilogue& e,
-                                                       int column, int columns) {
+// kSteps < 0: the optional epilogue steps are read at run time and the
+// strip may be narrower than its vectors.
+template <int kRows, int kVectors, int kSteps>
+__attribute__((target("avx2,fma"), always_inline)) inline void block_product(
+    const Strip& st, int first_row, const VectorEpilogue& finish, const float* bias) {
   __m256 acc[kRows][kVectors];
 #pragma GCC unroll 8
   for (int v = 0; v < kVectors; ++v) {
-    const __m256 bias = _mm256_loadu_ps(e.bias + column + 8 * v);
+    const __m256 b = _mm256_loadu_ps(bias + st.column + 8 * v);
 #pragma GCC unroll 8
-    for (int r = 0; r < kRows; ++r) acc[r][v] = bias;
+    for (int r = 0; r < kRows; ++r) acc[r][v] = b;
   }
-  const float* w = panel;
-  for (int t = 0; t < num_taps; ++t) {
+  const float* const* rows = st.rows + first_row;
+  const float* w = st.panel;
+  for (int t = 0; t < st.num_taps; ++t) {
     const float* a[kRows];
 #pragma GCC unroll 8
-    for (int r = 0; r < kRows; ++r) a[r] = b.rows[r] + taps[t];
-    for (int k = 0; k < tap_length; ++k, w += 8 * kVectors) {
+    for (int r = 0; r < kRows; ++r) a[r] = rows[r] + st.taps[t];
+    for (int k = 0; k < st.tap_length; ++k, w += 8 * kVectors) {
       __m256 wv[kVectors];
 #pragma GCC unroll 8
       for (int v = 0; v < kVectors; ++v) wv[v] = _mm256_load_ps(w + 8 * v);
@@ -70,43 +81,80 @@ __attribute__((target("avx2,fma"))) void block_product(const RowBlock& b, const 
       }
     }
   }
-  const VectorEpilogue finish(e);
-  if (columns == 8 * kVectors) {
-#pragma GCC unroll 8
-    for (int r = 0; r < kRows; ++r) {
-#pragma GCC unroll 8
-      for (int v = 0; v < kVectors; ++v) {
-        const size_t at = size_t(r) * b.row_stride + 8 * v;
-        finish.store(acc[r][v], column + 8 * v, b.residual + at, b.out + at, 8);
-      }
-    }
-    return;
-  }
   // Every index constant after unrolling, so that the sums stay in registers.
+  const size_t first = size_t(first_row) * st.row_stride;
 #pragma GCC unroll 8
   for (int r = 0; r < kRows; ++r) {
 #pragma GCC unroll 8
     for (int v = 0; v < kVectors; ++v) {
-      const int lanes = std::min(8, columns - 8 * v);
-      const size_t at = size_t(r) * b.row_stride + 8 * v;
-      if (lanes > 0) finish.store(acc[r][v], column + 8 * v, b.residual + at, b.out + at, lanes);
+      const size_t at = first + size_t(r) * st.row_stride + 8 * v;
+      if constexpr (kSteps >= 0) {
+        finish.template store8<kSteps>(acc[r][v], st.column + 8 * v, st.residual + at, st.out + at);
+      } else {
+        const int lanes = std::min(8, st.columns - 8 * v);
+        if (lanes > 0)
+          finish.store(acc[r][v], st.column + 8 * v, st.residual + at, st.out + at, lanes);
+      }
     }
   }
 }
 
-using BlockFunction = void (*)(const RowBlock&, const int*, int, int, const float*,
-                               const Epilogue&, int, int);
-
-template <int kVectors, int... kRows>
-constexpr std::array<BlockFunction, sizeof...(kRows) + 1> block_table(
+// The last rows of a strip, fewer than a block: one of kRows... rows.
+template <int kVectors, int kSteps, int... kRows>
+__attribute__((target("avx2,fma"), always_inline)) inline void last_rows(
+    const Strip& st, int first_row, const VectorEpilogue& finish, const float* bias,
     std::integer_sequence<int, kRows...>) {
-  return {nullptr, &block_product<kRows + 1, kVectors>...};
+  const int rest = st.count - first_row;
+  ((rest == kRows + 1 ? block_product<kRows + 1, kVectors, kSteps>(st, first_row, finish, bias)
+                      : void()),
+   ...);
 }
 
-// block_product for every row count up to the full block.
-constexpr auto kTwoVectorBlocks =
-    block_table<2>(std::make_integer_sequence<int, kRowsTwoVectors>());
-constexpr auto kOneVectorBlocks = block_table<1>(std::make_integer_sequence<int, kRowsOneVector>());
+template <int kVectors, int kSteps>
+__attribute__((target("avx2,fma"))) void strip_product(const Strip& st, const Epilogue& e) {
+  constexpr int kRows = kBlockRows[kVectors];
+  const VectorEpilogue finish(e);
+  int r = 0;
+  for (; r + kRows <= st.count; r += kRows)
+    block_product<kRows, kVectors, kSteps>(st, r, finish, e.bias);
+  if (r < st.count)
+    last_rows<kVectors, kSteps>(st, r, finish, e.bias,
+                                std::make_integer_sequence<int, kRows - 1>());
+}
+
+using StripFunction = void (*)(const Strip&, const Epilogue&);
+
+template <int kVectors>
+constexpr std::array<StripFunction, kStepCombinations + 1> strip_products() {
+  return {&strip_product<kVectors, -1>, &strip_product<kVectors, 0>,
+          &strip_product<kVectors, 1>, &strip_product<kVectors, 2>,
+          &strip_product<kVectors, 3>};
+}
+
+// [vectors][1 + steps], or [vectors][0] for a strip narrower than its vectors.
+constexpr std::array<StripFunction, kStepCombinations + 1> kStripProducts[4] = {
+    {}, strip_products<1>(), strip_products<2>(), strip_products<3>()};
+
+// How the output channels are cut into strips: two vectors each, except a
+// last strip of one vector (up to 8 columns left) or of three (24 left,
+// instead of a two-vector strip and an inefficient one-vector one).
+struct StripPlan {
+  int column, vectors;
+  size_t panel;  // offset of the packed weights
+};
+
+std::vector<StripPlan> plan_strips(int channels, size_t depth) {
+  std::vector<StripPlan> plan;
+  size_t panel = 0;
+  for (int column = 0; column < channels;) {
+    const int left = channels - column;
+    const int vectors = left <= 8 ? 1 : left == 24 ? 3 : 2;
+    plan.push_back({column, vectors, panel});
+    panel += depth * 8 * vectors;
+    column += 8 * vectors;
+  }
+  return plan;
+}
 
 class GemmConv2D final : public Conv2DKernel {
  public:
@@ -117,7 +165,7 @@ class GemmConv2D final : public Conv2DKernel {
         padded_width_(s.in_width + s.pad_left + s.pad_right),
         copies_input_(s.pad_top || s.pad_left || s.pad_bottom || s.pad_right),
         padded_input_(copies_input_ ? size_t(padded_height_) * padded_width_ * s.in_channels : 0),
-        values_(s.out_channels, round_up(s.out_channels, kBlockColumns), bias, post) {
+        values_(s.out_channels, round_up(s.out_channels, 8) + 16, bias, post) {
     const int c = s.in_channels;
     const size_t row_floats = size_t(padded_width_) * c;
     if (s.dilation_width == 1) {
@@ -134,7 +182,9 @@ class GemmConv2D final : public Conv2DKernel {
     depth_ = size_t(s.kernel_height) * s.kernel_width * c;
     pack(weights);
     const int pixels = s.out_height * s.out_width;
-    chunk_rows_ = std::max<int>(24, int(kChunkFloats / std::max<size_t>(depth_, 1)) / 24 * 24);
+    chunk_rows_ = panels_.size() <= kSmallWeightFloats
+                      ? kSmallWeightRows
+                      : std::max<int>(24, int(kChunkFloats / std::max<size_t>(depth_, 1)) / 24 * 24);
     chunk_rows_ = std::min(chunk_rows_, pixels);
     rows_.resize(chunk_rows_);
   }
@@ -158,24 +208,19 @@ class GemmConv2D final : public Conv2DKernel {
  private:
   static int round_up(int n, int m) { return (n + m - 1) / m * m; }
 
-  // Panels of depth_ x 16 floats, one per column block; columns past the
+  // One panel of depth_ x (8 x vectors) floats per strip; columns past the
   // last output channel are zero.
   void pack(const float* weights) {
-    const int blocks = round_up(s_.out_channels, kBlockColumns) / kBlockColumns;
-    panels_ = AlignedFloats(size_t(blocks) * depth_ * kBlockColumns);
-    for (int b = 0; b < blocks; ++b) {
-      const int first = b * kBlockColumns;
-      const int width = panel_width(first);
-      float* panel = panels_.data() + size_t(b) * depth_ * kBlockColumns;
+    strips_ = plan_strips(s_.out_channels, depth_);
+    const StripPlan& last = strips_.back();
+    panels_ = AlignedFloats(last.panel + depth_ * 8 * last.vectors);
+    for (const StripPlan& strip : strips_) {
+      const int width = 8 * strip.vectors;
+      float* panel = panels_.data() + strip.panel;
       for (size_t k = 0; k < depth_; ++k)
-        for (int j = 0; j < width && first + j < s_.out_channels; ++j)
-          panel[k * width + j] = weights[size_t(first + j) * depth_ + k];
+        for (int j = 0; j < width && strip.column + j < s_.out_channels; ++j)
+          panel[k * width + j] = weights[size_t(strip.column + j) * depth_ + k];
     }
-  }
-
-  // 16, or 8 for a last block of at most 8 columns.
-  int panel_width(int first_column) const {
-    return s_.out_channels - first_column <= 8 ? 8 : kBlockColumns;
   }
 
   // Copies one image into the inside of the zero-bordered buffer.
@@ -198,19 +243,21 @@ class GemmConv2D final : public Conv2DKernel {
       if (++x == s.out_width) x = 0, ++y;
     }
     const int n = s.out_channels;
-    for (int column = 0; column < n; column += kBlockColumns) {
-      const int width = panel_width(column);
-      const int columns = std::min(width, n - column);
-      const float* panel = panels_.data() + size_t(column / kBlockColumns) * depth_ * kBlockColumns;
-      const int block_rows = width == 8 ? kRowsOneVector : kRowsTwoVectors;
-      const BlockFunction* table = width == 8 ? kOneVectorBlocks.data() : kTwoVectorBlocks.data();
-      for (int r = 0; r < count; r += block_rows) {
-        const int rows = std::min(block_rows, count - r);
-        const size_t at = size_t(first + r) * n + column;
-        const RowBlock block{rows_.data() + r, out + at, residual + at, n};
-        table[rows](block, taps_.data(), static_cast<int>(taps_.size()), tap_length_, panel,
-                    values_.epilogue, column, columns);
-      }
+    for (const StripPlan& strip : strips_) {
+      const size_t at = size_t(first) * n + strip.column;
+      const Strip st{rows_.data(),
+                     count,
+                     out + at,
+                     residual + at,
+                     n,
+                     taps_.data(),
+                     static_cast<int>(taps_.size()),
+                     tap_length_,
+                     panels_.data() + strip.panel,
+                     strip.column,
+                     std::min(8 * strip.vectors, n - strip.column)};
+      const bool full = st.columns == 8 * strip.vectors;
+      kStripProducts[strip.vectors][full ? 1 + steps_ : 0](st, values_.epilogue);
     }
   }
 
@@ -222,6 +269,8 @@ class GemmConv2D final : public Conv2DKernel {
   std::vector<int> taps_;  // float offsets of each tap run from a row's first float
   int tap_length_ = 0;     // floats per tap run
   size_t depth_ = 0;       // the product's inner dimension
+  int steps_ = steps_of(values_.epilogue);
+  std::vector<StripPlan> strips_;
   AlignedFloats panels_;
   int chunk_rows_ = 0;
   std::vector<const float*> rows_;  // one chunk's row starts, filled per run
