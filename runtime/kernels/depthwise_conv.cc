@@ -9,6 +9,11 @@
 #include "runtime/kernels/aligned_floats.h"
 #include "runtime/kernels/epilogue.h"
 
+// Each channel has its own filter, so a vector holds eight channels of one
+// pixel and the weights are packed [group of 8 channels][ky][kx][8]. One call
+// computes a segment of an output row, channel group by channel group, a few
+// neighbouring pixels at a time so that each weight vector loaded serves all
+// of them.
 namespace runtime::kernels {
 namespace {
 
@@ -24,177 +29,218 @@ TapRange inside(int start, int size, int kernel, int dilation) {
   return {std::min(first, kernel), std::max(end, std::min(first, kernel))};
 }
 
-// Where one call reads and writes.
-struct Span {
-  const float* image;      // the input image
-  float* out;              // the first pixel's first channel
-  const float* residual;   // likewise in the residual; unread without one
-  int y0, x0;              // the first pixel's window corner in the input
-  TapRange rows, columns;  // the taps inside the image
+// A run of output pixels [from, to) of one output row.
+struct Segment {
+  const float* image;     // the input image
+  float* out;             // the output row's first pixel
+  const float* residual;  // likewise in the residual; unread without one
+  int y0;                 // the row's window top in the input (may be negative)
+  TapRange rows;          // the kernel rows inside the image
+  int from, to;
 };
 
-// Each channel has its own filter, so a vector holds eight channels of one
-// pixel; the weights are packed [group of 8 channels][ky][kx][8]. `kMasked`
-// marks the last group when the channels are not a multiple of eight.
+// Where the pixels of one step start: output offset and window left edge.
+struct Step {
+  size_t out;
+  int x0;
+};
+
 template <bool kMasked>
 __attribute__((target("avx2"), always_inline)) inline __m256 load_group(const float* p,
                                                                        __m256i mask) {
   return kMasked ? _mm256_maskload_ps(p, mask) : _mm256_loadu_ps(p);
 }
 
-// The sums of `kCount` neighbouring output pixels in one channel group.
-template <int kCount>
-struct Sums {
-  __m256 v[kCount];
-};
+template <bool kMasked>
+__attribute__((target("avx2"), always_inline)) inline __m256i group_mask(int lanes) {
+  return kMasked ? lane_mask(lanes) : _mm256_setzero_si256();
+}
 
-template <int kCount>
+// Finishes and stores the sums of `kCount` pixels of one channel group;
+// kSteps as in VectorEpilogue::store8, or < 0 for the last, partial group.
+template <int kCount, int kSteps>
 __attribute__((target("avx2"), always_inline)) inline void store_sums(
-    const Conv2DShape& s, const VectorEpilogue& finish, const Span& p, const Sums<kCount>& sums,
-    int c, int lanes) {
-#pragma GCC unroll 8
+    const Conv2DShape& s, const VectorEpilogue& finish, const Segment& g, const Step& at,
+    const __m256 (&sums)[kCount], int c) {
+#pragma GCC unroll 16
   for (int j = 0; j < kCount; ++j) {
-    const size_t at = size_t(j) * s.out_channels + c;
-    finish.store(sums.v[j], c, p.residual + at, p.out + at, lanes);
+    const size_t o = at.out + size_t(j) * s.out_channels + c;
+    if constexpr (kSteps >= 0)
+      finish.template store8<kSteps>(sums[j], c, g.residual + o, g.out + o);
+    else
+      finish.store(sums[j], c, g.residual + o, g.out + o, s.in_channels - c);
   }
 }
 
-// One channel group, any geometry: the taps are loops over the part of the
-// window inside the image.
-template <int kCount, bool kMasked>
-__attribute__((target("avx2,fma"), always_inline)) inline Sums<kCount> any_window(
-    const Conv2DShape& s, const float* weights, const float* bias, const Span& p, int c) {
-  const __m256i mask = lane_mask(s.in_channels - c);
+// kCount pixels of one group for windows kKernel wide with stride kStride and
+// no dilation across: each input vector of a kernel row is loaded once for
+// every output it reaches. kClipped skips the input columns outside the
+// image, for pixels near the left and right edges.
+template <int kKernel, int kStride, int kCount, bool kClipped, int kSteps>
+__attribute__((target("avx2,fma"), always_inline)) inline void fixed_step(
+    const Conv2DShape& s, const float* filter, const float* bias, const VectorEpilogue& finish,
+    const Segment& g, const Step& at, int c) {
+  constexpr bool kMasked = kSteps < 0;
+  const __m256i mask = group_mask<kMasked>(s.in_channels - c);
   const size_t pixel = s.in_channels, row = size_t(s.in_width) * pixel;
-  Sums<kCount> sums;
-#pragma GCC unroll 8
-  for (int j = 0; j < kCount; ++j) sums.v[j] = _mm256_loadu_ps(bias + c);
-  const float* filter = weights + size_t(c / 8) * s.kernel_height * s.kernel_width * 8;
-  for (int ky = p.rows.first; ky < p.rows.end; ++ky) {
-    const float* in = p.image + size_t(p.y0 + ky * s.dilation_height) * row + c;
-    const float* w = filter + ky * s.kernel_width * 8;
-    for (int kx = p.columns.first; kx < p.columns.end; ++kx) {
-      const __m256 wv = _mm256_load_ps(w + kx * 8);
-      const float* x = in + ptrdiff_t(p.x0 + kx * s.dilation_width) * pixel;
-#pragma GCC unroll 8
-      for (int j = 0; j < kCount; ++j)
-        sums.v[j] = _mm256_fmadd_ps(load_group<kMasked>(x + j * s.stride_width * pixel, mask), wv,
-                                    sums.v[j]);
-    }
-  }
-  return sums;
-}
-
-// One channel group for windows kKernel wide with stride kStride and no
-// dilation across: a kernel row's weights stay in registers and each input
-// vector is loaded once for every output it reaches. `kClipped` (one pixel
-// only) skips the columns outside the image.
-template <int kKernel, int kStride, int kCount, bool kClipped, bool kMasked>
-__attribute__((target("avx2,fma"), always_inline)) inline Sums<kCount> fixed_window(
-    const Conv2DShape& s, const float* weights, const float* bias, const Span& p, int c) {
-  static_assert(!kClipped || kCount == 1);
-  const __m256i mask = lane_mask(s.in_channels - c);
-  const size_t pixel = s.in_channels, row = size_t(s.in_width) * pixel;
-  Sums<kCount> sums;
+  __m256 sums[kCount];
   const __m256 b = _mm256_loadu_ps(bias + c);
-#pragma GCC unroll 8
-  for (int j = 0; j < kCount; ++j) sums.v[j] = b;
-  const float* filter = weights + size_t(c / 8) * s.kernel_height * kKernel * 8;
-  for (int ky = p.rows.first; ky < p.rows.end; ++ky) {
-    const float* in = p.image + size_t(p.y0 + ky * s.dilation_height) * row + c;
+#pragma GCC unroll 16
+  for (int j = 0; j < kCount; ++j) sums[j] = b;
+  for (int ky = g.rows.first; ky < g.rows.end; ++ky) {
+    const float* in = g.image + size_t(g.y0 + ky * s.dilation_height) * row + c;
     __m256 w[kKernel];
 #pragma GCC unroll 8
     for (int kx = 0; kx < kKernel; ++kx) w[kx] = _mm256_load_ps(filter + (ky * kKernel + kx) * 8);
 #pragma GCC unroll 32
     for (int i = 0; i < (kCount - 1) * kStride + kKernel; ++i) {
-      if (kClipped && (i < p.columns.first || i >= p.columns.end)) continue;
-      const __m256 x = load_group<kMasked>(in + ptrdiff_t(p.x0 + i) * pixel, mask);
-#pragma GCC unroll 8
+      if (kClipped && (at.x0 + i < 0 || at.x0 + i >= s.in_width)) continue;
+      const __m256 x = load_group<kMasked>(in + ptrdiff_t(at.x0 + i) * pixel, mask);
+#pragma GCC unroll 16
       for (int j = 0; j < kCount; ++j) {
         const int kx = i - j * kStride;
-        if (kx >= 0 && kx < kKernel) sums.v[j] = _mm256_fmadd_ps(x, w[kx], sums.v[j]);
+        if (kx >= 0 && kx < kKernel) sums[j] = _mm256_fmadd_ps(x, w[kx], sums[j]);
       }
     }
   }
-  return sums;
+  store_sums<kCount, kSteps>(s, finish, g, at, sums, c);
 }
 
-// `kCount` neighbouring output pixels, every channel.
-using PixelFunction = void (*)(const Conv2DShape&, const float*, const Epilogue&, const Span&);
+// One pixel of one group, any geometry: loops over the part of its window
+// inside the image.
+template <int kSteps>
+__attribute__((target("avx2,fma"), always_inline)) inline void any_step(
+    const Conv2DShape& s, const float* filter, const float* bias, const VectorEpilogue& finish,
+    const Segment& g, const Step& at, int c) {
+  constexpr bool kMasked = kSteps < 0;
+  const __m256i mask = group_mask<kMasked>(s.in_channels - c);
+  const size_t pixel = s.in_channels, row = size_t(s.in_width) * pixel;
+  const TapRange columns = inside(at.x0, s.in_width, s.kernel_width, s.dilation_width);
+  __m256 sums[1] = {_mm256_loadu_ps(bias + c)};
+  for (int ky = g.rows.first; ky < g.rows.end; ++ky) {
+    const float* in = g.image + size_t(g.y0 + ky * s.dilation_height) * row + c;
+    const float* w = filter + ky * s.kernel_width * 8;
+    for (int kx = columns.first; kx < columns.end; ++kx)
+      sums[0] = _mm256_fmadd_ps(
+          load_group<kMasked>(in + ptrdiff_t(at.x0 + kx * s.dilation_width) * pixel, mask),
+          _mm256_load_ps(w + kx * 8), sums[0]);
+  }
+  store_sums<1, kSteps>(s, finish, g, at, sums, c);
+}
 
-template <int kKernel, int kStride, int kCount, bool kClipped>
-__attribute__((target("avx2,fma"))) void fixed_pixels(const Conv2DShape& s, const float* weights,
-                                                      const Epilogue& e, const Span& p) {
+// The pixels of a segment in one channel group: kMost at a time, then the
+// few left over.
+template <int kKernel, int kStride, int kMost, bool kClipped, int kSteps, int... kFewer>
+__attribute__((target("avx2,fma"), always_inline)) inline void fixed_group(
+    const Conv2DShape& s, const float* filter, const float* bias, const VectorEpilogue& finish,
+    const Segment& g, int c, std::integer_sequence<int, kFewer...>) {
+  auto step_at = [&](int ox) {
+    return Step{size_t(ox) * s.out_channels, ox * kStride - s.pad_left};
+  };
+  int ox = g.from;
+  for (; ox + kMost <= g.to; ox += kMost)
+    fixed_step<kKernel, kStride, kMost, kClipped, kSteps>(s, filter, bias, finish, g, step_at(ox),
+                                                          c);
+  const int rest = g.to - ox;
+  ((rest == kFewer + 1 ? fixed_step<kKernel, kStride, kFewer + 1, kClipped, kSteps>(
+                             s, filter, bias, finish, g, step_at(ox), c)
+                       : void()),
+   ...);
+}
+
+template <int kKernel, int kStride, int kMost, bool kClipped, int kSteps>
+__attribute__((target("avx2,fma"))) void fixed_segment(const Conv2DShape& s, const float* weights,
+                                                       const Epilogue& e, const Segment& g) {
   const VectorEpilogue finish(e);
+  const size_t filter_size = size_t(s.kernel_height) * kKernel * 8;
   const int full = s.in_channels / 8 * 8;
+  constexpr auto kFewer = std::make_integer_sequence<int, kMost - 1>();
   for (int c = 0; c < full; c += 8)
-    store_sums(s, finish, p,
-               fixed_window<kKernel, kStride, kCount, kClipped, false>(s, weights, e.bias, p, c),
-               c, 8);
+    fixed_group<kKernel, kStride, kMost, kClipped, kSteps>(s, weights + c / 8 * filter_size,
+                                                           e.bias, finish, g, c, kFewer);
   if (full < s.in_channels)
-    store_sums(
-        s, finish, p,
-        fixed_window<kKernel, kStride, kCount, kClipped, true>(s, weights, e.bias, p, full), full,
-        s.in_channels - full);
+    fixed_group<kKernel, kStride, kMost, kClipped, -1>(s, weights + full / 8 * filter_size, e.bias,
+                                                       finish, g, full, kFewer);
 }
 
-template <int kCount>
-__attribute__((target("avx2,fma"))) void any_pixels(const Conv2DShape& s, const float* weights,
-                                                    const Epilogue& e, const Span& p) {
+template <int kSteps>
+__attribute__((target("avx2,fma"))) void any_segment(const Conv2DShape& s, const float* weights,
+                                                     const Epilogue& e, const Segment& g) {
   const VectorEpilogue finish(e);
+  const size_t filter_size = size_t(s.kernel_height) * s.kernel_width * 8;
   const int full = s.in_channels / 8 * 8;
-  for (int c = 0; c < full; c += 8)
-    store_sums(s, finish, p, any_window<kCount, false>(s, weights, e.bias, p, c), c, 8);
-  if (full < s.in_channels)
-    store_sums(s, finish, p, any_window<kCount, true>(s, weights, e.bias, p, full), full,
-               s.in_channels - full);
+  for (int ox = g.from; ox < g.to; ++ox) {
+    const Step at{size_t(ox) * s.out_channels, ox * s.stride_width - s.pad_left};
+    for (int c = 0; c < full; c += 8)
+      any_step<kSteps>(s, weights + c / 8 * filter_size, e.bias, finish, g, at, c);
+    if (full < s.in_channels)
+      any_step<-1>(s, weights + full / 8 * filter_size, e.bias, finish, g, at, full);
+  }
 }
 
-// How one geometry's output rows are computed: pixels whose windows lie
-// wholly inside across, up to `most` at a time (`inner[n]` does n), and the
-// pixels at the left and right edges one at a time.
-constexpr int kMostPixels = 8;
-struct RowKernels {
-  int most;
-  PixelFunction inner[kMostPixels + 1];
-  PixelFunction edge;
+using SegmentFunction = void (*)(const Conv2DShape&, const float*, const Epilogue&,
+                                 const Segment&);
+
+// The functions for one geometry: segments whose windows lie wholly inside
+// across, and segments at the left and right edges, by epilogue steps.
+struct SegmentKernels {
+  int most;  // pixels per step
+  SegmentFunction inner[kStepCombinations];
+  SegmentFunction clipped[kStepCombinations];
 };
 
-template <int kKernel, int kStride, int... kCounts>
-constexpr RowKernels fixed_row(std::integer_sequence<int, kCounts...>) {
-  return {sizeof...(kCounts),
-          {nullptr, &fixed_pixels<kKernel, kStride, kCounts + 1, false>...},
-          &fixed_pixels<kKernel, kStride, 1, true>};
-}
-
-template <int... kCounts>
-constexpr RowKernels any_row(std::integer_sequence<int, kCounts...>) {
-  return {sizeof...(kCounts), {nullptr, &any_pixels<kCounts + 1>...}, &any_pixels<1>};
+template <int kKernel, int kStride, int kMost>
+constexpr SegmentKernels fixed_kernels() {
+  return {kMost,
+          {&fixed_segment<kKernel, kStride, kMost, false, 0>,
+           &fixed_segment<kKernel, kStride, kMost, false, 1>,
+           &fixed_segment<kKernel, kStride, kMost, false, 2>,
+           &fixed_segment<kKernel, kStride, kMost, false, 3>},
+          {&fixed_segment<kKernel, kStride, kMost, true, 0>,
+           &fixed_segment<kKernel, kStride, kMost, true, 1>,
+           &fixed_segment<kKernel, kStride, kMost, true, 2>,
+           &fixed_segment<kKernel, kStride, kMost, true, 3>}};
 }
 
 // Register-resident kernel rows for the kernel widths of our models, as many
 // pixels at a time as the 16 vector registers allow; loops otherwise.
-RowKernels row_kernels_for(const Conv2DShape& s) {
+SegmentKernels segment_kernels_for(const Conv2DShape& s) {
   if (s.dilation_width == 1) {
-    if (s.kernel_width == 3 && s.stride_width == 1)
-      return fixed_row<3, 1>(std::make_integer_sequence<int, 8>());
-    if (s.kernel_width == 3 && s.stride_width == 2)
-      return fixed_row<3, 2>(std::make_integer_sequence<int, 6>());
-    if (s.kernel_width == 5 && s.stride_width == 1)
-      return fixed_row<5, 1>(std::make_integer_sequence<int, 6>());
-    if (s.kernel_width == 5 && s.stride_width == 2)
-      return fixed_row<5, 2>(std::make_integer_sequence<int, 4>());
+    if (s.kernel_width == 3 && s.stride_width == 1) return fixed_kernels<3, 1, 10>();
+    if (s.kernel_width == 3 && s.stride_width == 2) return fixed_kernels<3, 2, 8>();
+    if (s.kernel_width == 5 && s.stride_width == 1) return fixed_kernels<5, 1, 8>();
+    if (s.kernel_width == 5 && s.stride_width == 2) return fixed_kernels<5, 2, 8>();
   }
-  return any_row(std::make_integer_sequence<int, 4>());
+  constexpr SegmentFunction kAny[kStepCombinations] = {&any_segment<0>, &any_segment<1>,
+                                                       &any_segment<2>, &any_segment<3>};
+  SegmentKernels any{};
+  any.most = 1;
+  std::copy(kAny, kAny + kStepCombinations, any.inner);
+  std::copy(kAny, kAny + kStepCombinations, any.clipped);
+  return any;
 }
 
 class DepthwiseConv2D final : public Conv2DKernel {
  public:
   DepthwiseConv2D(const Conv2DShape& s, const float* weights, const float* bias,
                   const Conv2DPostOps& post)
-      : s_(s),
-        values_(s.out_channels, (s.out_channels + 7) / 8 * 8, bias, post),
-        rows_(row_kernels_for(s)) {
+      : s_(s), values_(s.out_channels, (s.out_channels + 7) / 8 * 8, bias, post) {
+    const SegmentKernels kernels = segment_kernels_for(s);
+    const int steps = steps_of(values_.epilogue);
+    inner_ = kernels.inner[steps];
+    clipped_ = kernels.clipped[steps];
+    // Output columns whose window lies wholly inside the image across.
+    const int reach = (s.kernel_width - 1) * s.dilation_width;
+    const int inner_first = std::min(s.out_width, (s.pad_left + s.stride_width - 1) / s.stride_width);
+    const int last_start = s.in_width - 1 - reach + s.pad_left;
+    const int inner_end = std::clamp(last_start < 0 ? 0 : last_start / s.stride_width + 1,
+                                     inner_first, s.out_width);
+    // The clipped segments at the edges take whole steps where they can: a
+    // step's few extra checks cost less than a short step's reloads.
+    left_end_ = inner_first == 0 ? 0 : std::min(s.out_width, std::max(inner_first, kernels.most));
+    right_start_ = inner_end == s.out_width
+                       ? s.out_width
+                       : std::max(left_end_, std::min(inner_end, s.out_width - kernels.most));
     // [group][ky][kx][8 channels], zero past the last channel.
     const int groups = (s.out_channels + 7) / 8, taps = s.kernel_height * s.kernel_width;
     weights_ = AlignedFloats(size_t(groups) * taps * 8);
@@ -209,48 +255,35 @@ class DepthwiseConv2D final : public Conv2DKernel {
     const size_t in_image = size_t(s.in_height) * s.in_width * s.in_channels;
     const size_t out_row = size_t(s.out_width) * s.out_channels;
     const size_t out_image = out_row * s.out_height;
-    // Output columns whose window lies wholly inside the image.
-    const int reach = (s.kernel_width - 1) * s.dilation_width;
-    const int inner_first =
-        std::min(s.out_width, (s.pad_left + s.stride_width - 1) / s.stride_width);
-    const int last_start = s.in_width - 1 - reach + s.pad_left;
-    const int inner_end =
-        std::clamp(last_start < 0 ? 0 : last_start / s.stride_width + 1, inner_first, s.out_width);
-    const TapRange all_columns{0, s.kernel_width};
     for (int n = 0; n < s.batch; ++n) {
-      const float* image = input + n * in_image;
       for (int oy = 0; oy < s.out_height; ++oy) {
-        const int y0 = oy * s.stride_height - s.pad_top;
-        const TapRange rows = inside(y0, s.in_height, s.kernel_height, s.dilation_height);
         const size_t row_at = n * out_image + oy * out_row;
-        float* out = output + row_at;
+        Segment g;
+        g.image = input + n * in_image;
+        g.out = output + row_at;
         // Without a residual the pointer is only carried along, never read.
-        const float* res = values_.epilogue.add_residual ? residual + row_at : out;
-        auto span = [&](int ox, TapRange columns) {
-          const size_t at = size_t(ox) * s.out_channels;
-          return Span{image, out + at, res + at, y0, ox * s.stride_width - s.pad_left, rows, columns};
-        };
-        auto edge = [&](int ox) {
-          const int x0 = ox * s.stride_width - s.pad_left;
-          rows_.edge(s, weights_.data(), values_.epilogue,
-                     span(ox, inside(x0, s.in_width, s.kernel_width, s.dilation_width)));
-        };
-        for (int ox = 0; ox < inner_first; ++ox) edge(ox);
-        int ox = inner_first;
-        while (ox < inner_end) {
-          const int count = std::min(rows_.most, inner_end - ox);
-          rows_.inner[count](s, weights_.data(), values_.epilogue, span(ox, all_columns));
-          ox += count;
-        }
-        for (ox = inner_end; ox < s.out_width; ++ox) edge(ox);
+        g.residual = values_.epilogue.add_residual ? residual + row_at : g.out;
+        g.y0 = oy * s.stride_height - s.pad_top;
+        g.rows = inside(g.y0, s.in_height, s.kernel_height, s.dilation_height);
+        run_segment(clipped_, g, 0, left_end_);
+        run_segment(inner_, g, left_end_, right_start_);
+        run_segment(clipped_, g, right_start_, s.out_width);
       }
     }
   }
 
  private:
+  void run_segment(SegmentFunction f, Segment& g, int from, int to) {
+    if (from >= to) return;
+    g.from = from;
+    g.to = to;
+    f(s_, weights_.data(), values_.epilogue, g);
+  }
+
   Conv2DShape s_;
   ChannelValues values_;
-  RowKernels rows_;
+  SegmentFunction inner_, clipped_;
+  int left_end_, right_start_;  // inner_ runs on the output columns between
   AlignedFloats weights_;
 };
 
