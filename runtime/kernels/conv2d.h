@@ -36,10 +36,8 @@ struct Conv2DPostOps {
 // One convolution, created once when a model compiles and run per frame.
 // create copies and repacks the weights and bias; the caller's arrays need
 // not outlive the call. run reads `input` (and `residual` when add_residual)
-// and writes `output`, all NHWC, without allocating (except for the few small
-// allocations oneDNN's execute makes for its own bookkeeping, which no public
-// oneDNN 2.6 call avoids). `residual` may be `output` itself (an in-place
-// add); the arrays may not overlap otherwise.
+// and writes `output`, all NHWC, without allocating. `residual` may be
+// `output` itself (an in-place add); the arrays may not overlap otherwise.
 class Conv2DKernel {
  public:
   virtual ~Conv2DKernel() = default;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/kernels/plain_conv.h"
 #include "tests/kernels/reference.h"
 
 namespace {
@@ -45,10 +46,22 @@ size_t outputs(const Conv2DShape& s) {
   return size_t(s.batch) * s.out_height * s.out_width * s.out_channels;
 }
 
+// The vector kernels this processor runs, or the plain ones that stand in
+// for them on processors without AVX2 and FMA.
+enum class Kernels { kChosen, kPlain };
+
+std::unique_ptr<Conv2DKernel> create(Kernels which, const Conv2DShape& s, const float* weights,
+                                     const float* bias, const Conv2DPostOps& post,
+                                     std::string& error) {
+  if (which == Kernels::kPlain) return runtime::kernels::make_plain_conv2d(s, weights, bias, post);
+  return Conv2DKernel::create(s, weights, bias, post, error);
+}
+
 // Builds the kernel from arrays that are overwritten right after create (the
 // kernel must keep copies), runs it and compares with the plain loop.
 void expect_matches(const Conv2DShape& s, bool with_bias, bool with_residual, Activation act,
-                    bool prelu, uint32_t seed, bool in_place = false) {
+                    bool prelu, uint32_t seed, bool in_place = false,
+                    Kernels which = Kernels::kChosen) {
   std::mt19937 rng(seed);
   const size_t n_weights =
       size_t(s.out_channels) * s.kernel_height * s.kernel_width * (s.in_channels / s.groups);
@@ -61,7 +74,7 @@ void expect_matches(const Conv2DShape& s, bool with_bias, bool with_residual, Ac
   auto w = weights, b = bias, a = alpha;
   Conv2DPostOps post{with_residual, act, prelu ? a.data() : nullptr};
   std::string error;
-  auto kernel = Conv2DKernel::create(s, w.data(), with_bias ? b.data() : nullptr, post, error);
+  auto kernel = create(which, s, w.data(), with_bias ? b.data() : nullptr, post, error);
   ASSERT_NE(kernel, nullptr) << error;
   for (auto* v : {&w, &b, &a}) std::fill(v->begin(), v->end(), 99.0f);
 
@@ -74,25 +87,34 @@ void expect_matches(const Conv2DShape& s, bool with_bias, bool with_residual, Ac
 }
 
 // Odd sizes, strides 1 and 2, 1x1 to 5x5, SAME padding with the odd pixel
-// after, explicit pads (some as wide as the kernel, where oneDNN switches to
-// a gemm convolution), dilation, batch, rectangular kernels, channel counts
-// around multiples of 8, and an output larger than L2; each under every
-// combination of bias, residual, activation and PReLU.
+// after, explicit pads (some as wide as the kernel), dilation, batch,
+// rectangular kernels, channel counts around multiples of 8 (output channels
+// cut into strips of 24, 16 and fewer), rows wide enough for whole depthwise
+// steps with a few pixels left over, images smaller than the kernel, and an
+// output larger than L2; each under every combination of bias, residual,
+// activation and PReLU, for the vector kernels and the plain ones.
 TEST(Conv2D, MatchesPlainLoopUnderEveryPostOp) {
   // clang-format off
   const std::vector<Geo> geometries = {
       {.kh = 1, .kw = 1}, {.kh = 1, .kw = 1, .sh = 2, .sw = 2, .valid = true}, {},
-      {.h = 8, .w = 6, .in = 5, .out = 3, .sh = 2, .sw = 2}, {.kh = 5, .kw = 5},
+      {.h = 8, .w = 6, .in = 5, .out = 13, .sh = 2, .sw = 2}, {.kh = 5, .kw = 5},
       {.h = 6, .w = 9, .kh = 5, .kw = 5, .sh = 2, .sw = 2}, {.kh = 5, .kw = 5, .valid = true},
       {.top = 0, .left = 2, .bottom = 1, .right = 0}, {.top = 4, .left = 0, .bottom = 1, .right = 3},
       {.h = 16, .w = 12, .in = 24, .out = 17, .sh = 2, .sw = 2},
       {.h = 9, .w = 11, .in = 6, .out = 4, .kh = 1, .sh = 2, .dw = 2,
        .top = 1, .left = 2, .bottom = 0, .right = 1},
       {.h = 9, .w = 11, .dh = 2, .dw = 2, .batch = 3},
+      {.h = 5, .w = 7, .in = 9, .out = 24, .kh = 1, .kw = 1},
+      {.h = 5, .w = 5, .in = 4, .out = 40, .kh = 2, .kw = 2, .sh = 2, .sw = 2, .valid = true},
+      {.h = 13, .w = 3, .in = 3, .out = 8, .kh = 1, .kw = 1},
       {.in = 3, .depthwise = true}, {.in = 5, .sh = 2, .sw = 2, .depthwise = true},
       {.h = 9, .w = 6, .kh = 5, .kw = 5, .sh = 2, .sw = 2, .depthwise = true},
       {.h = 11, .w = 13, .in = 17, .depthwise = true},
       {.h = 10, .w = 10, .in = 32, .kh = 5, .kw = 5, .sh = 2, .sw = 2, .depthwise = true},
+      {.h = 4, .w = 30, .in = 12, .kh = 5, .kw = 5, .depthwise = true},
+      {.h = 3, .w = 37, .in = 9, .sh = 2, .sw = 2, .depthwise = true},
+      {.h = 2, .w = 2, .in = 16, .depthwise = true},
+      {.h = 1, .w = 3, .in = 8, .kh = 5, .kw = 5, .depthwise = true},
       {.in = 7, .kh = 1, .kw = 1, .depthwise = true},
       {.in = 8, .depthwise = true, .top = 1, .left = 3, .bottom = 4, .right = 0},
       {.h = 9, .w = 7, .in = 8, .sh = 2, .sw = 2, .dh = 2, .dw = 2, .depthwise = true, .batch = 2},
@@ -101,36 +123,39 @@ TEST(Conv2D, MatchesPlainLoopUnderEveryPostOp) {
   };
   // clang-format on
   uint32_t seed = 1;
-  for (const Geo& g : geometries)
-    for (bool bias : {false, true})
-      for (bool residual : {false, true})
-        for (Activation a : {Activation::kNone, Activation::kRelu, Activation::kRelu6})
-          for (bool prelu : {false, true}) {
-            SCOPED_TRACE(testing::Message() << "geometry " << &g - geometries.data() << " bias "
-                                            << bias << " residual " << residual << " activation "
-                                            << int(a) << " prelu " << prelu);
-            expect_matches(shape(g), bias, residual, a, prelu, seed++);
-          }
+  for (Kernels which : {Kernels::kChosen, Kernels::kPlain})
+    for (const Geo& g : geometries)
+      for (bool bias : {false, true})
+        for (bool residual : {false, true})
+          for (Activation a : {Activation::kNone, Activation::kRelu, Activation::kRelu6})
+            for (bool prelu : {false, true}) {
+              SCOPED_TRACE(testing::Message()
+                           << (which == Kernels::kPlain ? "plain" : "chosen") << " geometry "
+                           << &g - geometries.data() << " bias " << bias << " residual "
+                           << residual << " activation " << int(a) << " prelu " << prelu);
+              expect_matches(shape(g), bias, residual, a, prelu, seed++, false, which);
+            }
 }
 
-// The residual may be the output array itself. Model-sized channel counts make
-// the library split the sum over input channels, where an in-place add could
-// lose the residual.
+// The residual may be the output array itself: each output is read as the
+// residual before it is written, in every kernel and at model-sized channel
+// counts.
 TEST(Conv2D, ResidualMayBeTheOutputItself) {
   uint32_t seed = 300;
   for (const Geo& g : {Geo{}, Geo{.in = 17, .kh = 5, .kw = 5, .depthwise = true},
                        Geo{.h = 7, .w = 7, .in = 1152, .out = 192, .kh = 1, .kw = 1},
                        Geo{.top = 4, .left = 0, .bottom = 1, .right = 3}})
     for (bool post_ops : {false, true})
-      expect_matches(shape(g), !post_ops, true, post_ops ? Activation::kRelu6 : Activation::kNone,
-                     post_ops, seed++, /*in_place=*/true);
+      for (Kernels which : {Kernels::kChosen, Kernels::kPlain})
+        expect_matches(shape(g), !post_ops, true,
+                       post_ops ? Activation::kRelu6 : Activation::kNone, post_ops, seed++,
+                       /*in_place=*/true, which);
 }
 
 // NaN from the input, the residual or the bias survives RELU and RELU6 (a
 // model that divides by a zero spread must give NaN at the end); infinities
 // clamp. The depthwise 1x1 keeps channels apart (9 reach the vector tail); the
-// 2 -> 16 expansion reads less than it writes, where the kernel checks its
-// inputs for NaN instead of passing over its output.
+// 2 -> 16 expansion takes NaN from its residual and its bias.
 TEST(Conv2D, NanPassesThroughActivations) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
   const float inf = std::numeric_limits<float>::infinity();
