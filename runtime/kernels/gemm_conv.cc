@@ -40,7 +40,9 @@ constexpr int kSmallWeightRows = 48;
 
 // One strip of columns over a run of rows.
 struct Strip {
-  const float* const* rows;  // each row's first input float
+  const float* const* rows;  // each row's first input float, or null when
+  const float* first_input;  // the rows follow each other from here
+  int depth;                 // floats per row then
   int count;                 // rows
   float* out;                // first output of the first row
   const float* residual;     // same place in the residual; unread without one
@@ -63,12 +65,16 @@ __attribute__((target("avx2,fma"), always_inline)) inline void block_product(
 #pragma GCC unroll 8
     for (int r = 0; r < kRows; ++r) acc[r][v] = b;
   }
-  const float* const* rows = st.rows + first_row;
+  const float* row[kRows];
+#pragma GCC unroll 8
+  for (int r = 0; r < kRows; ++r)
+    row[r] = st.rows ? st.rows[first_row + r]
+                     : st.first_input + size_t(first_row + r) * st.depth;
   const float* w = st.panel;
   for (int t = 0; t < st.num_taps; ++t) {
     const float* a[kRows];
 #pragma GCC unroll 8
-    for (int r = 0; r < kRows; ++r) a[r] = rows[r] + st.taps[t];
+    for (int r = 0; r < kRows; ++r) a[r] = row[r] + st.taps[t];
     for (int k = 0; k < st.tap_length; ++k, w += 8 * kVectors) {
       __m256 wv[kVectors];
 #pragma GCC unroll 8
@@ -235,17 +241,24 @@ class GemmConv2D final : public Conv2DKernel {
 
   void run_chunk(const float* image, int first, int count, float* out, const float* residual) {
     const Conv2DShape& s = s_;
-    const size_t padded_row = size_t(padded_width_) * s.in_channels;
-    int y = first / s.out_width, x = first % s.out_width;
-    for (int r = 0; r < count; ++r) {
-      rows_[r] = image + size_t(y) * s.stride_height * padded_row +
-                 size_t(x) * s.stride_width * s.in_channels;
-      if (++x == s.out_width) x = 0, ++y;
+    // Without padding or striding, output pixel m reads input pixel m.
+    const bool follow = s.kernel_height == 1 && s.kernel_width == 1 && s.stride_height == 1 &&
+                        s.stride_width == 1 && !copies_input_;
+    if (!follow) {
+      const size_t padded_row = size_t(padded_width_) * s.in_channels;
+      int y = first / s.out_width, x = first % s.out_width;
+      for (int r = 0; r < count; ++r) {
+        rows_[r] = image + size_t(y) * s.stride_height * padded_row +
+                   size_t(x) * s.stride_width * s.in_channels;
+        if (++x == s.out_width) x = 0, ++y;
+      }
     }
     const int n = s.out_channels;
     for (const StripPlan& strip : strips_) {
       const size_t at = size_t(first) * n + strip.column;
-      const Strip st{rows_.data(),
+      const Strip st{follow ? nullptr : rows_.data(),
+                     image + size_t(first) * s.in_channels,
+                     s.in_channels,
                      count,
                      out + at,
                      residual + at,
