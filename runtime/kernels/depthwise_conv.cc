@@ -128,39 +128,45 @@ __attribute__((target("avx2,fma"), always_inline)) inline void any_step(
   store_sums<1, kSteps>(s, finish, g, at, sums, c);
 }
 
-// The pixels of a segment in one channel group: kMost at a time, then the
-// few left over.
+// kCount pixels of a segment in every channel group. The groups go
+// innermost: neighbouring groups read the two halves of the same cache lines
+// one after the other.
+template <int kKernel, int kStride, int kCount, bool kClipped, int kSteps>
+__attribute__((target("avx2,fma"), always_inline)) inline void all_groups(
+    const Conv2DShape& s, const float* weights, const float* bias, const VectorEpilogue& finish,
+    const Segment& g, int ox) {
+  const Step at{size_t(ox) * s.out_channels, ox * kStride - s.pad_left};
+  const size_t filter_size = size_t(s.kernel_height) * kKernel * 8;
+  const int full = s.in_channels / 8 * 8;
+  for (int c = 0; c < full; c += 8)
+    fixed_step<kKernel, kStride, kCount, kClipped, kSteps>(s, weights + c / 8 * filter_size, bias,
+                                                           finish, g, at, c);
+  if (full < s.in_channels)
+    fixed_step<kKernel, kStride, kCount, kClipped, -1>(s, weights + full / 8 * filter_size, bias,
+                                                       finish, g, at, full);
+}
+
+// The pixels of a segment: kMost at a time, then the few left over.
 template <int kKernel, int kStride, int kMost, bool kClipped, int kSteps, int... kFewer>
-__attribute__((target("avx2,fma"), always_inline)) inline void fixed_group(
-    const Conv2DShape& s, const float* filter, const float* bias, const VectorEpilogue& finish,
-    const Segment& g, int c, std::integer_sequence<int, kFewer...>) {
-  auto step_at = [&](int ox) {
-    return Step{size_t(ox) * s.out_channels, ox * kStride - s.pad_left};
-  };
+__attribute__((target("avx2,fma"), always_inline)) inline void all_steps(
+    const Conv2DShape& s, const float* weights, const float* bias, const VectorEpilogue& finish,
+    const Segment& g, std::integer_sequence<int, kFewer...>) {
   int ox = g.from;
   for (; ox + kMost <= g.to; ox += kMost)
-    fixed_step<kKernel, kStride, kMost, kClipped, kSteps>(s, filter, bias, finish, g, step_at(ox),
-                                                          c);
+    all_groups<kKernel, kStride, kMost, kClipped, kSteps>(s, weights, bias, finish, g, ox);
   const int rest = g.to - ox;
-  ((rest == kFewer + 1 ? fixed_step<kKernel, kStride, kFewer + 1, kClipped, kSteps>(
-                             s, filter, bias, finish, g, step_at(ox), c)
-                       : void()),
+  ((rest == kFewer + 1
+        ? all_groups<kKernel, kStride, kFewer + 1, kClipped, kSteps>(s, weights, bias, finish, g,
+                                                                      ox)
+        : void()),
    ...);
 }
 
 template <int kKernel, int kStride, int kMost, bool kClipped, int kSteps>
 __attribute__((target("avx2,fma"))) void fixed_segment(const Conv2DShape& s, const float* weights,
                                                        const Epilogue& e, const Segment& g) {
-  const VectorEpilogue finish(e);
-  const size_t filter_size = size_t(s.kernel_height) * kKernel * 8;
-  const int full = s.in_channels / 8 * 8;
-  constexpr auto kFewer = std::make_integer_sequence<int, kMost - 1>();
-  for (int c = 0; c < full; c += 8)
-    fixed_group<kKernel, kStride, kMost, kClipped, kSteps>(s, weights + c / 8 * filter_size,
-                                                           e.bias, finish, g, c, kFewer);
-  if (full < s.in_channels)
-    fixed_group<kKernel, kStride, kMost, kClipped, -1>(s, weights + full / 8 * filter_size, e.bias,
-                                                       finish, g, full, kFewer);
+  all_steps<kKernel, kStride, kMost, kClipped, kSteps>(
+      s, weights, e.bias, VectorEpilogue(e), g, std::make_integer_sequence<int, kMost - 1>());
 }
 
 template <int kSteps>

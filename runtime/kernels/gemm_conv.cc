@@ -4,12 +4,12 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
 #include <utility>
 #include <vector>
 
 #include "runtime/kernels/aligned_floats.h"
 #include "runtime/kernels/epilogue.h"
+#include "runtime/kernels/padded_input.h"
 
 namespace runtime::kernels {
 namespace {
@@ -167,10 +167,9 @@ class GemmConv2D final : public Conv2DKernel {
   GemmConv2D(const Conv2DShape& s, const float* weights, const float* bias,
              const Conv2DPostOps& post)
       : s_(s),
-        padded_height_(s.in_height + s.pad_top + s.pad_bottom),
         padded_width_(s.in_width + s.pad_left + s.pad_right),
-        copies_input_(s.pad_top || s.pad_left || s.pad_bottom || s.pad_right),
-        padded_input_(copies_input_ ? size_t(padded_height_) * padded_width_ * s.in_channels : 0),
+        copies_input_(has_padding(s)),
+        padded_input_(copies_input_ ? PaddedInput(s) : PaddedInput()),
         values_(s.out_channels, round_up(s.out_channels, 8) + 16, bias, post) {
     const int c = s.in_channels;
     const size_t row_floats = size_t(padded_width_) * c;
@@ -202,7 +201,7 @@ class GemmConv2D final : public Conv2DKernel {
     const size_t out_image = size_t(pixels) * s.out_channels;
     for (int n = 0; n < s.batch; ++n) {
       const float* image = input + n * in_image;
-      if (copies_input_) image = pad(image);
+      if (copies_input_) image = padded_input_.fill(image);
       float* out = output + n * out_image;
       // Without a residual the pointer is only carried along, never read.
       const float* residual_image = values_.epilogue.add_residual ? residual + n * out_image : out;
@@ -227,16 +226,6 @@ class GemmConv2D final : public Conv2DKernel {
         for (int j = 0; j < width && strip.column + j < s_.out_channels; ++j)
           panel[k * width + j] = weights[size_t(strip.column + j) * depth_ + k];
     }
-  }
-
-  // Copies one image into the inside of the zero-bordered buffer.
-  const float* pad(const float* image) {
-    const size_t in_row = size_t(s_.in_width) * s_.in_channels;
-    const size_t padded_row = size_t(padded_width_) * s_.in_channels;
-    float* inside = padded_input_.data() + s_.pad_top * padded_row + size_t(s_.pad_left) * s_.in_channels;
-    for (int y = 0; y < s_.in_height; ++y)
-      std::memcpy(inside + y * padded_row, image + y * in_row, in_row * sizeof(float));
-    return padded_input_.data();
   }
 
   void run_chunk(const float* image, int first, int count, float* out, const float* residual) {
@@ -275,9 +264,9 @@ class GemmConv2D final : public Conv2DKernel {
   }
 
   Conv2DShape s_;
-  int padded_height_, padded_width_;
+  int padded_width_;
   bool copies_input_;
-  AlignedFloats padded_input_;  // zero border written once; inside copied per run
+  PaddedInput padded_input_;  // when copies_input_
   ChannelValues values_;
   std::vector<int> taps_;  // float offsets of each tap run from a row's first float
   int tap_length_ = 0;     // floats per tap run
