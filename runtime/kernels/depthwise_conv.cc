@@ -11,9 +11,9 @@
 
 // Each channel has its own filter, so a vector holds eight channels of one
 // pixel and the weights are packed [group of 8 channels][ky][kx][8]. One call
-// computes a segment of an output row, channel group by channel group, a few
-// neighbouring pixels at a time so that each weight vector loaded serves all
-// of them.
+// computes a segment of an output row in steps of a few neighbouring pixels,
+// so that each weight vector loaded serves all of them; a step covers every
+// channel group before the next step.
 namespace runtime::kernels {
 namespace {
 
