@@ -45,6 +45,10 @@ struct Step {
   int x0;
 };
 
+Step step_at(const Conv2DShape& s, int ox) {
+  return {size_t(ox) * s.out_channels, ox * s.stride_width - s.pad_left};
+}
+
 template <bool kMasked>
 __attribute__((target("avx2"), always_inline)) inline __m256 load_group(const float* p,
                                                                        __m256i mask) {
@@ -135,7 +139,7 @@ template <int kKernel, int kStride, int kCount, bool kClipped, int kSteps>
 __attribute__((target("avx2,fma"), always_inline)) inline void all_groups(
     const Conv2DShape& s, const float* weights, const float* bias, const VectorEpilogue& finish,
     const Segment& g, int ox) {
-  const Step at{size_t(ox) * s.out_channels, ox * kStride - s.pad_left};
+  const Step at = step_at(s, ox);
   const size_t filter_size = size_t(s.kernel_height) * kKernel * 8;
   const int full = s.in_channels / 8 * 8;
   for (int c = 0; c < full; c += 8)
@@ -176,7 +180,7 @@ __attribute__((target("avx2,fma"))) void any_segment(const Conv2DShape& s, const
   const size_t filter_size = size_t(s.kernel_height) * s.kernel_width * 8;
   const int full = s.in_channels / 8 * 8;
   for (int ox = g.from; ox < g.to; ++ox) {
-    const Step at{size_t(ox) * s.out_channels, ox * s.stride_width - s.pad_left};
+    const Step at = step_at(s, ox);
     for (int c = 0; c < full; c += 8)
       any_step<kSteps>(s, weights + c / 8 * filter_size, e.bias, finish, g, at, c);
     if (full < s.in_channels)

@@ -170,7 +170,8 @@ class GemmConv2D final : public Conv2DKernel {
         padded_width_(s.in_width + s.pad_left + s.pad_right),
         copies_input_(has_padding(s)),
         padded_input_(copies_input_ ? PaddedInput(s) : PaddedInput()),
-        values_(s.out_channels, round_up(s.out_channels, 8) + 16, bias, post) {
+        // Padded to whole vectors: every strip reads whole vectors of these.
+        values_(s.out_channels, (s.out_channels + 7) / 8 * 8, bias, post) {
     const int c = s.in_channels;
     const size_t row_floats = size_t(padded_width_) * c;
     if (s.dilation_width == 1) {
@@ -211,8 +212,6 @@ class GemmConv2D final : public Conv2DKernel {
   }
 
  private:
-  static int round_up(int n, int m) { return (n + m - 1) / m * m; }
-
   // One panel of depth_ x (8 x vectors) floats per strip; columns past the
   // last output channel are zero.
   void pack(const float* weights) {
