@@ -1,0 +1,136 @@
+#include "face/face_tracker.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "detection/decode_detections.h"
+#include "detection/rect_rotation.h"
+#include "detection/transform_rect.h"
+#include "detection/weighted_nms.h"
+#include "face/face_tensors.h"
+#include "inference/output_of_size.h"
+#include "image/crop.h"
+
+namespace {
+
+constexpr int kDetectorSize = 128;
+constexpr std::size_t kDetectorInput = kDetectorSize * kDetectorSize * 3;
+constexpr std::size_t kAnchorCount = 896;
+constexpr std::size_t kBoxValues = kAnchorCount * 16;
+constexpr int kDetectorKeypoints = 6;
+constexpr float kMinDetectionScore = 0.5f;
+constexpr float kSuppressionOverlap = 0.3f;
+// A region is this many times the face's larger extent, so that a face
+// moving between frames stays inside the next crop.
+constexpr float kRegionScale = 1.5f;
+// The eye corners whose line is kept horizontal in the landmark crop.
+constexpr std::size_t kLeftEyeCorner = 33;
+constexpr std::size_t kRightEyeCorner = 263;
+
+double ms_since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+      .count();
+}
+
+bool single_input_of(const InferenceModel& model, std::size_t count) {
+  return model.inputs.size() == 1 && model.inputs[0].size() == count;
+}
+
+// The region the next landmark crop samples: square around the landmarks'
+// axis-aligned bounds, turned so the eye corners lie level.
+RotatedRect region_from_landmarks(const std::vector<Point>& landmarks) {
+  float min_x = landmarks[0].x, max_x = landmarks[0].x;
+  float min_y = landmarks[0].y, max_y = landmarks[0].y;
+  for (const Point& p : landmarks) {
+    min_x = std::min(min_x, p.x);
+    max_x = std::max(max_x, p.x);
+    min_y = std::min(min_y, p.y);
+    max_y = std::max(max_y, p.y);
+  }
+  const RotatedRect bounds{(min_x + max_x) * 0.5f, (min_y + max_y) * 0.5f, max_x - min_x,
+                           max_y - min_y,
+                           rect_rotation(landmarks[kLeftEyeCorner], landmarks[kRightEyeCorner], 0.0f)};
+  return transform_rect(bounds, kRegionScale, 0.0f);
+}
+
+}  // namespace
+
+bool FaceTracker::load(const std::string& models_dir, std::string& error) {
+  if (!detector.load(models_dir + "/face_detector.tflite", error) ||
+      !landmark_model.load(models_dir + "/face_landmarks_detector.tflite", error) ||
+      !blendshape_model.load(models_dir + "/face_blendshapes.tflite", error) ||
+      !geometry.load(models_dir + "/geometry_pipeline_metadata_landmarks.binarypb", error)) {
+    return false;
+  }
+  // A landmark model without a single-float output could never report a
+  // face: refused here rather than loaded as a tracker that finds nothing.
+  const bool expected =
+      single_input_of(detector, kDetectorInput) &&
+      output_of_size(detector, kBoxValues) != nullptr &&
+      output_of_size(detector, kAnchorCount) != nullptr &&
+      single_input_of(landmark_model, kLandmarkInput) &&
+      output_of_size(landmark_model, kLandmarkValues) != nullptr &&
+      output_of_size(landmark_model, 1) != nullptr &&
+      single_input_of(blendshape_model, kBlendshapeInput) &&
+      output_of_size(blendshape_model, kBlendshapeOutput) != nullptr;
+  if (!expected) {
+    error = "Face Landmarker models have unexpected tensors.";
+    return false;
+  }
+  anchors = ssd_anchors(kDetectorSize, {8, 16, 16, 16});
+  tracking = false;
+  return true;
+}
+
+bool FaceTracker::detect(const Image& image) {
+  const RotatedRect rect = letterbox_rect(image);
+  crop_to_tensor(image, rect, kDetectorSize, kDetectorSize, -1.0f, 1.0f,
+                 detector.inputs[0].data());
+  if (!detector.run()) return false;
+  const FloatArray* scores = output_of_size(detector, kAnchorCount);
+  const FloatArray* boxes = output_of_size(detector, kBoxValues);
+  std::vector<Detection> faces =
+      weighted_nms(decode_detections(*boxes, *scores, anchors, kDetectorSize, kDetectorKeypoints,
+                                     kMinDetectionScore, rect),
+                   kSuppressionOverlap, 1);
+  if (faces.empty()) return false;
+
+  const Detection& face = faces[0];
+  const RotatedRect box{(face.xmin + face.xmax) * 0.5f, (face.ymin + face.ymax) * 0.5f,
+                        face.xmax - face.xmin, face.ymax - face.ymin,
+                        rect_rotation(face.keypoints[0], face.keypoints[1], 0.0f)};
+  roi = transform_rect(box, kRegionScale, 0.0f);
+  steps.detected = true;
+  steps.detection = face;
+  return true;
+}
+
+FaceResult FaceTracker::process(const Image& image, float vertical_fov) {
+  FaceResult result;
+  steps.tracking_before = tracking;
+  steps.ran_detector = !tracking;
+  steps.detected = false;
+  steps.ran_landmarks = false;
+  steps.detector_ms = steps.landmarks_ms = steps.blendshapes_ms = steps.pose_ms = 0.0;
+
+  if (!tracking) {
+    const auto start = std::chrono::steady_clock::now();
+    const bool found = detect(image);
+    steps.detector_ms = ms_since(start);
+    if (!found) return result;
+  }
+
+  steps.ran_landmarks = true;
+  steps.roi_used = roi;
+  tracking = landmarks(image, roi, result);
+  if (!tracking) return result;
+  // The next region comes from this frame's landmarks whether or not the
+  // pose can be solved: an unsolvable pose does not lose the face.
+  roi = region_from_landmarks(result.landmarks);
+
+  const auto start = std::chrono::steady_clock::now();
+  result.found =
+      geometry.solve(result.landmarks, image.width, image.height, vertical_fov, result.pose);
+  steps.pose_ms = ms_since(start);
+  return result;
+}
