@@ -1,5 +1,10 @@
 #include "tools/bridge-host/datagram_json.h"
 
+#include <array>
+
+#include "face/face_tracker.h"
+#include "tools/bridge-host/json_number.h"
+#include "wire/face.h"
 #include "wire/json_quote.h"
 
 namespace {
@@ -14,6 +19,35 @@ const char* type_name(uint16_t type) {
     case wire::kOptions: return "options";
     default: return "unknown";
   }
+}
+
+template <size_t N>
+std::string number_list(const std::array<float, N>& values) {
+  std::string out = "[";
+  for (size_t i = 0; i < N; ++i) {
+    if (i) out += ',';
+    out += json_number(values[i]);
+  }
+  return out + "]";
+}
+
+// The face's members, or a malformed mark for anything but a well-formed
+// face datagram.
+std::string face_members(const wire::Bytes& d) {
+  const auto face = wire::decode_face(d);
+  if (!face) return ",\"malformed\":true";
+  static_assert(wire::kFaceBlendshapeCount == kBlendshapeCount);
+  std::string out = ",\"found\":" + std::string(face->found ? "true" : "false");
+  out += ",\"translation\":" + number_list(face->translation);
+  out += ",\"rotation\":" + number_list(face->rotation);
+  out += ",\"blendshapes\":{";
+  for (int k = 0; k < kBlendshapeCount; ++k) {
+    if (k) out += ',';
+    out += wire::json_quote(FaceTracker::kBlendshapeNames[k]);
+    out += ':';
+    out += json_number(face->blendshapes[k]);
+  }
+  return out + "}";
 }
 
 }  // namespace
@@ -38,6 +72,8 @@ std::string datagram_json(const wire::Bytes& d) {
     const std::string doc(d.begin() + wire::kHeaderSize, d.end());
     const bool object = doc.size() >= 2 && doc.front() == '{' && doc.back() == '}';
     out += ",\"status\":" + (object ? doc : wire::json_quote(doc));
+  } else if (type == wire::kFace) {
+    out += face_members(d);
   }
   out += "}";
   return out;

@@ -1,9 +1,13 @@
 // bridge-host: a reference host for the bridge. Starts the bridge as a child
 // with a fresh token and its own loopback port, keeps it alive with a
 // heartbeat every second, forwards option changes typed on standard input,
-// and prints every datagram it receives as one JSON line.
+// and prints every datagram it receives as one JSON line. With --summary, a
+// last line {"summary":{"frames":N,"faces_found":M,"median_inference_ms":X}}
+// tells how many face datagrams came, how many had a face, and the median of
+// the "inference_ms" of the running statuses whose window had frames (X null
+// when none did).
 //
-//   bridge-host [--bridge PATH] [--seconds N] [bridge options...]
+//   bridge-host [--bridge PATH] [--seconds N] [--summary] [bridge options...]
 //
 // Bridge options forwarded: --frames DIR, --device PATH, --models DIR,
 // --fov DEG, --width N, --height N, --face, --hands, --hands-lite.
@@ -23,6 +27,7 @@
 
 #include "tools/bridge-host/datagram_json.h"
 #include "tools/bridge-host/host_session.h"
+#include "tools/bridge-host/run_summary.h"
 
 namespace {
 
@@ -32,14 +37,15 @@ void on_interrupt(int) { interrupted = 1; }
 struct Options {
   std::string bridge = BRIDGE_EXECUTABLE;
   double seconds = 0;  // 0: until Ctrl-C or end of input
+  bool summary = false;
   std::vector<std::string> bridge_args;
 };
 
 int usage(const std::string& why) {
   std::fprintf(stderr,
-               "bridge-host: %s\nusage: bridge-host [--bridge PATH] [--seconds N] [--frames DIR] "
-               "[--device PATH] [--models DIR] [--fov DEG] [--width N] [--height N] [--face] "
-               "[--hands] [--hands-lite]\n",
+               "bridge-host: %s\nusage: bridge-host [--bridge PATH] [--seconds N] [--summary] "
+               "[--frames DIR] [--device PATH] [--models DIR] [--fov DEG] [--width N] [--height N] "
+               "[--face] [--hands] [--hands-lite]\n",
                why.c_str());
   return 2;
 }
@@ -52,6 +58,8 @@ bool parse(int argc, char** argv, Options& o, std::string& error) {
     const std::string a = argv[i];
     if (flags.count(a)) {
       o.bridge_args.push_back(a);
+    } else if (a == "--summary") {
+      o.summary = true;
     } else if (i + 1 >= argc) {
       error = "missing value or unknown option: " + a;
       return false;
@@ -83,6 +91,19 @@ bool apply_line(HostSession& host, const std::string& line) {
   return true;
 }
 
+// Prints a datagram as its JSON line and counts it into the summary.
+void show(const wire::Bytes& datagram, RunSummary& summary) {
+  std::printf("%s\n", datagram_json(datagram).c_str());
+  add_to_summary(summary, datagram);
+}
+
+// Drains what the bridge sent before it ended, then the summary line if asked.
+void finish(HostSession& host, RunSummary& summary, const Options& options) {
+  while (auto d = receive_datagram(host, 0)) show(*d, summary);
+  if (options.summary) std::printf("%s\n", summary_json(summary).c_str());
+  std::fflush(stdout);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -105,6 +126,7 @@ int main(int argc, char** argv) {
   bool input_open = true;
   bool session_on = true;
   std::string pending;
+  RunSummary summary;
   int status = -1;
   while (session_on && !interrupted) {
     if (options.seconds > 0 &&
@@ -118,7 +140,7 @@ int main(int argc, char** argv) {
     pollfd fds[2] = {{host.socket, POLLIN, 0}, {input_open ? 0 : -1, POLLIN, 0}};
     if (poll(fds, 2, 50) > 0) {
       if (fds[0].revents & POLLIN) {
-        if (auto d = receive_datagram(host, 0)) std::printf("%s\n", datagram_json(*d).c_str());
+        if (auto d = receive_datagram(host, 0)) show(*d, summary);
         std::fflush(stdout);
       }
       if (fds[1].revents & (POLLIN | POLLHUP)) {
@@ -139,8 +161,7 @@ int main(int argc, char** argv) {
     status = wait_bridge(host, 0);
     if (status >= 0) {
       std::fprintf(stderr, "bridge-host: the bridge ended by itself with status %d\n", status);
-      // Drain what it sent before it ended.
-      while (auto d = receive_datagram(host, 0)) std::printf("%s\n", datagram_json(*d).c_str());
+      finish(host, summary, options);
       close_host(host);
       return status == 0 ? 0 : 1;
     }
@@ -148,7 +169,7 @@ int main(int argc, char** argv) {
 
   send_control(host, wire::kStop, 0);
   status = wait_bridge(host, 5000);
-  while (auto d = receive_datagram(host, 0)) std::printf("%s\n", datagram_json(*d).c_str());
+  finish(host, summary, options);
   if (status < 0) {
     std::fprintf(stderr, "bridge-host: the bridge did not stop within 5 s; killed\n");
     close_host(host);

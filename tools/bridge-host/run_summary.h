@@ -1,0 +1,22 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "wire/header.h"
+
+// What a run of the bridge amounted to, gathered from the datagrams the host
+// received. Malformed datagrams count for nothing.
+struct RunSummary {
+  uint64_t frames = 0;       // face datagrams
+  uint64_t faces_found = 0;  // of those, the ones with a face
+  // "inference_ms" of each running status whose window had frames (fps > 0).
+  std::vector<double> inference_ms;
+};
+
+void add_to_summary(RunSummary& summary, const wire::Bytes& datagram);
+
+// {"summary":{"frames":N,"faces_found":M,"median_inference_ms":X}}, X null
+// when no running status had frames.
+std::string summary_json(const RunSummary& summary);
