@@ -3,10 +3,12 @@
 #include <netinet/in.h>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "camera/camera.h"
+#include "face/face_tracker.h"
 #include "wire/token.h"
 
 // Sums and counts of one status window, kept by frame processing and the
@@ -42,8 +44,13 @@ struct BridgeState {
   double hand_luma = -1.0;
   double face_found = -1.0;
 
+  // Loaded at start-up and kept for the whole run, whether or not face
+  // tracking is on: the host may switch it on at any time.
+  std::unique_ptr<FaceTracker> face_tracker;
+
   uint64_t option_bits = 0;
   bool hands_available = false;
+  std::string hand_model;  // "full" or "lite" while a hand tracker is loaded, else ""
   std::string hands_message;
 
   uint64_t last_control_sequence = 0;

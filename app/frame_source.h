@@ -18,8 +18,5 @@ enum class FrameTake { kFrame, kNone, kLost };
 // cannot be read is skipped silently.
 FrameTake take_frame(BridgeState& state, Image& image);
 
-// Runs the face and hand stages on one frame and adds it to the window.
-void process_frame(BridgeState& state, const Image& image);
-
 // End of run: releases the camera (a no-op in frames mode).
 void frame_source_stop(BridgeState& state);

@@ -15,8 +15,6 @@ bool hand_set_available(const BridgeState& state) {
 
 void hand_stage_start(BridgeState& state) { state.hands_available = hand_set_available(state); }
 
-std::string hand_model_name(const BridgeState&) { return ""; }
-
 // The hand tracker plugs in here; until then nothing is loaded.
 bool hand_stage_load(BridgeState&) { return false; }
 

@@ -14,9 +14,6 @@ bool hand_set_available(const BridgeState& state);
 // Start-up: only checks availability; the tracker loads lazily.
 void hand_stage_start(BridgeState& state);
 
-// "full" or "lite" for a loaded hand tracker, "" when none is loaded.
-std::string hand_model_name(const BridgeState& state);
-
 // Pass step: loads the tracker when hand tracking is on, none is loaded and
 // the set is available. True when a load was attempted in this pass (the
 // loop then reports the outcome at once).

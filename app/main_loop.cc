@@ -6,6 +6,7 @@
 #include "app/face_stage.h"
 #include "app/frame_source.h"
 #include "app/hand_stage.h"
+#include "app/process_frame.h"
 #include "app/status_report.h"
 #include "app/stop_signal.h"
 #include "wire/control.h"

@@ -1,6 +1,5 @@
 #include "app/status_report.h"
 
-#include "app/hand_stage.h"
 #include "app/send.h"
 #include "wire/json_quote.h"
 #include "wire/status.h"
@@ -35,7 +34,7 @@ std::string build(const BridgeState& s, const std::string& state_name, const std
   d += ",\"face_luma\":" + std::to_string(s.face_luma);
   d += ",\"hand_luma\":" + std::to_string(s.hand_luma);
   d += ",\"face_found\":" + std::to_string(s.face_found);
-  d += ",\"hand_model\":" + wire::json_quote(hand_model_name(s));
+  d += ",\"hand_model\":" + wire::json_quote(s.hand_model);
   d += "}";
   return d;
 }
