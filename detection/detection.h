@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "detection/point.h"
+#include "core/point.h"
 
 // One scored detector candidate: an axis-aligned box and the detector's
 // keypoints, all in image pixels (keypoint z is 0). Owns its keypoints; moved,

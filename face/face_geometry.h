@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "detection/point.h"
+#include "core/point.h"
 #include "face/vertex_weight.h"
 
 // A head pose in the camera frame (x right, y up, z towards the viewer; a face

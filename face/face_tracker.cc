@@ -3,9 +3,8 @@
 #include <algorithm>
 #include <chrono>
 
-#include "detection/decode_detections.h"
-#include "detection/rect_rotation.h"
-#include "detection/transform_rect.h"
+#include "detection/anchors.h"
+#include "detection/regions.h"
 #include "detection/weighted_nms.h"
 #include "face/face_tensors.h"
 #include "inference/output_of_size.h"

@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "core/point.h"
+#include "core/rotated_rect.h"
 #include "detection/anchors.h"
 #include "detection/detection.h"
-#include "detection/point.h"
-#include "detection/rotated_rect.h"
 #include "face/face_geometry.h"
 #include "image/image.h"
 #include "inference/inference_model.h"

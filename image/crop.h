@@ -1,7 +1,7 @@
 #pragma once
 
-#include "detection/point.h"
-#include "detection/rotated_rect.h"
+#include "core/point.h"
+#include "core/rotated_rect.h"
 #include "image/image.h"
 
 // Tensor position (i, j) of a w x h tensor (column i, row j, possibly

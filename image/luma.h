@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "detection/point.h"
+#include "core/point.h"
 #include "image/image.h"
 
 // Mean Rec. 601 luma (0..255) over an area of `image`, visiting every

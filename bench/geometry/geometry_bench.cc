@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "detection/anchors.h"
-#include "detection/decode_detections.h"
 #include "detection/weighted_nms.h"
 #include "face/face_geometry.h"
 

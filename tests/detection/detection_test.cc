@@ -4,13 +4,9 @@
 #include <cmath>
 #include <limits>
 
+#include "detection/anchors.h"
 #include "detection/angles.h"
-#include "detection/decode_detections.h"
-#include "detection/iou.h"
-#include "detection/normalize_radians.h"
-#include "detection/rect_rotation.h"
-#include "detection/rotated_bounds.h"
-#include "detection/transform_rect.h"
+#include "detection/regions.h"
 #include "detection/weighted_nms.h"
 
 namespace {
