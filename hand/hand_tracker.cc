@@ -1,0 +1,137 @@
+#include "hand/hand_tracker.h"
+
+#include <chrono>
+
+#include "detection/regions.h"
+#include "detection/weighted_nms.h"
+#include "hand/hand_tensors.h"
+#include "image/crop.h"
+
+namespace {
+
+constexpr int kDetectorSize = 192;
+constexpr std::size_t kDetectorInput = kDetectorSize * kDetectorSize * 3;
+constexpr std::size_t kAnchorCount = 2016;
+constexpr std::size_t kBoxValues = kAnchorCount * 18;
+constexpr int kPalmKeypoints = 7;
+constexpr float kMinPalmScore = 0.5f;
+constexpr float kSuppressionOverlap = 0.3f;
+// Regions overlapping more than this are taken for the same hand.
+constexpr float kSameHandOverlap = 0.5f;
+// With one hand followed the detector looks for a second on every fifth call.
+constexpr int kCallsBetweenDetections = 4;
+// A palm box grows into a region around the whole hand, moved towards the
+// fingers.
+constexpr float kPalmRegionScale = 2.6f;
+constexpr float kPalmRegionShift = -0.5f;
+
+double ms_since(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+      .count();
+}
+
+bool overlaps_any(const std::vector<RotatedRect>& regions, const RotatedRect& region) {
+  for (const RotatedRect& r : regions) {
+    if (iou(r, region) > kSameHandOverlap) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+HandTracker::HandTracker() {
+  regions.reserve(kMaxHands);
+  candidates_.reserve(kMaxHands);
+  steps.regions_used.reserve(kMaxHands);
+  steps.palm_regions.reserve(kMaxHands);
+}
+
+bool HandTracker::load(const std::string& models_dir, std::string& error) {
+  if (!detector.load(models_dir + "/hand_detector.tflite", error) ||
+      !landmark_model.load(models_dir + "/hand_landmarks_detector.tflite", error)) {
+    return false;
+  }
+  for (std::size_t i = 0; i < detector.outputs.size(); ++i) {
+    // When several outputs share a size the last one is taken.
+    if (detector.outputs[i].size() == kBoxValues) box_output = static_cast<int>(i);
+    if (detector.outputs[i].size() == kAnchorCount) score_output = static_cast<int>(i);
+  }
+  const auto& out = landmark_model.outputs;
+  if (out.size() == 4 && out[0].size() == kHandLandmarkValues &&
+      out[3].size() == kHandLandmarkValues) {
+    landmark_output = 0;
+    presence_output = 1;
+    handedness_output = 2;
+    world_output = 3;
+  }
+  const bool expected = detector.inputs.size() == 1 && detector.inputs[0].size() == kDetectorInput &&
+                        box_output >= 0 && score_output >= 0 &&
+                        landmark_model.inputs.size() == 1 &&
+                        landmark_model.inputs[0].size() == kHandLandmarkInput &&
+                        landmark_output >= 0;
+  if (!expected) {
+    error = "Hand Landmarker models have unexpected tensors.";
+    return false;
+  }
+  anchors = ssd_anchors(kDetectorSize, {8, 16, 16, 16});
+  return true;
+}
+
+void HandTracker::detect(const Image& image, std::vector<RotatedRect>& candidates) {
+  const RotatedRect rect = letterbox_rect(image);
+  crop_to_tensor(image, rect, kDetectorSize, kDetectorSize, 0.0f, 1.0f, detector.inputs[0].data());
+  if (!detector.run()) return;
+  steps.palms = weighted_nms(decode_detections(detector.outputs[box_output],
+                                               detector.outputs[score_output], anchors,
+                                               kDetectorSize, kPalmKeypoints, kMinPalmScore, rect),
+                             kSuppressionOverlap, kMaxHands);
+  for (const Detection& palm : steps.palms) {
+    const RotatedRect box{(palm.xmin + palm.xmax) * 0.5f, (palm.ymin + palm.ymax) * 0.5f,
+                          palm.xmax - palm.xmin, palm.ymax - palm.ymin,
+                          rect_rotation(palm.keypoints[0], palm.keypoints[2], 90.0f)};
+    const RotatedRect region = transform_rect(box, kPalmRegionScale, kPalmRegionShift);
+    steps.palm_regions.push_back(region);
+    if (candidates.size() < kMaxHands && !overlaps_any(candidates, region)) {
+      candidates.push_back(region);
+    }
+  }
+}
+
+std::vector<HandResult> HandTracker::process(const Image& image) {
+  steps.followed_before = regions.size();
+  steps.ran_detector = false;
+  steps.palms.clear();
+  steps.palm_regions.clear();
+  steps.regions_used.clear();
+  steps.detector_ms = steps.landmarks_ms = 0.0;
+
+  candidates_.assign(regions.begin(), regions.end());
+  bool run_detector = regions.empty();
+  if (!run_detector) {
+    frames_since_detection += 1;
+    run_detector = regions.size() == 1 && frames_since_detection > kCallsBetweenDetections;
+  }
+  if (run_detector) {
+    frames_since_detection = 0;
+    steps.ran_detector = true;
+    const auto start = std::chrono::steady_clock::now();
+    detect(image, candidates_);
+    steps.detector_ms = ms_since(start);
+  }
+
+  const auto start = std::chrono::steady_clock::now();
+  std::vector<HandResult> results;
+  regions.clear();
+  for (const RotatedRect& candidate : candidates_) {
+    HandResult result;
+    RotatedRect next;
+    if (!landmarks(image, candidate, result, next)) continue;
+    // Two candidates on one hand lead to the same next region: keep the first.
+    if (overlaps_any(regions, next)) continue;
+    regions.push_back(next);
+    results.push_back(result);
+    steps.regions_used.push_back(candidate);
+  }
+  steps.landmarks_ms = ms_since(start);
+  return results;
+}
