@@ -1,9 +1,7 @@
 #include "wire/face.h"
 
-#include <algorithm>
-#include <cstring>
-
 #include "wire/floats.h"
+#include "wire/payload_reading.h"
 
 namespace wire {
 
@@ -17,26 +15,11 @@ Bytes face(const Token& token, uint64_t sequence, uint64_t timestamp_us, const F
   return out;
 }
 
-namespace {
-
-// Reads `count` little-endian floats starting at `p`.
-void read_floats(const uint8_t* p, float* values, size_t count) {
-  for (size_t i = 0; i < count; ++i) {
-    const uint32_t bits = get_u32(p + 4 * i);
-    std::memcpy(&values[i], &bits, sizeof bits);
-  }
-}
-
-}  // namespace
-
 std::optional<Face> decode_face(const Bytes& datagram) {
-  if (datagram.size() != kHeaderSize + kFacePayloadSize) return std::nullopt;
-  const uint8_t* d = datagram.data();
-  if (std::memcmp(d, kMagic, sizeof kMagic) != 0) return std::nullopt;
-  if (get_u16(d + 4) != kVersion || get_u16(d + 6) != kFace) return std::nullopt;
-  if (get_u32(d + 40) != kFacePayloadSize || get_u32(d + 44) != 0) return std::nullopt;
-  const uint8_t* p = d + kHeaderSize;
-  if (p[0] > 1 || std::any_of(p + 1, p + 4, [](uint8_t b) { return b != 0; })) return std::nullopt;
+  const uint8_t* p = payload_of(datagram, kFace);
+  if (!p || datagram.size() != kHeaderSize + kFacePayloadSize || !byte_then_padding(p, 1)) {
+    return std::nullopt;
+  }
 
   Face face;
   face.found = p[0];

@@ -6,6 +6,7 @@
 #include "tools/bridge-host/json_member.h"
 #include "tools/bridge-host/run_summary.h"
 #include "wire/face.h"
+#include "wire/hands.h"
 #include "wire/status.h"
 
 namespace {
@@ -57,19 +58,75 @@ TEST(DatagramJson, FaceWithAnyOtherPayloadLengthIsMalformed) {
   }
 }
 
-TEST(RunSummary, CountsFacesAndTakesTheMedianOfBusyWindows) {
+wire::Bytes hands_datagram(size_t count) {
+  return wire::hands(kToken, 5, 99, std::vector<wire::Hand>(count));
+}
+
+TEST(DatagramJson, HandsLineCarriesEachHandWithExactFloats) {
+  wire::Hand right;
+  right.handedness = 1;
+  right.handedness_score = 0.75f;
+  right.center_x = -0.1f;
+  right.center_y = std::numeric_limits<float>::infinity();
+  right.scale = 1e-7f;
+  right.landmarks[0] = 1.5f;
+  right.landmarks[2] = std::numeric_limits<float>::quiet_NaN();
+  right.landmarks[62] = -2;
+  std::string landmarks = "[[1.5,0,null]";
+  for (int j = 1; j < 20; ++j) landmarks += ",[0,0,0]";
+  landmarks += ",[0,0,-2]]";
+  const std::string right_text =
+      "{\"handedness\":1,\"handedness_score\":0.75,\"center\":[-0.1,null],\"scale\":1e-07,"
+      "\"landmarks\":" + landmarks + "}";
+  const std::string header = "{\"type\":\"hands\",\"sequence\":5,\"value\":99,";
+  EXPECT_EQ(datagram_json(wire::hands(kToken, 5, 99, {right})),
+            header + "\"payload_length\":276,\"hands\":[" + right_text + "]}");
+  EXPECT_EQ(datagram_json(hands_datagram(0)), header + "\"payload_length\":4,\"hands\":[]}");
+
+  const std::string two = datagram_json(wire::hands(kToken, 5, 99, {right, wire::Hand{}}));
+  EXPECT_EQ(two.rfind(header + "\"payload_length\":548,\"hands\":[" + right_text +
+                          ",{\"handedness\":0,\"handedness_score\":0,\"center\":[0,0],"
+                          "\"scale\":0,\"landmarks\":[[0,0,0],",
+                      0),
+            0u)
+      << two;
+  EXPECT_EQ(two.substr(two.size() - 12), ",[0,0,0]]}]}") << two;
+}
+
+TEST(DatagramJson, HandsThatDoNotDecodeAreMalformed) {
+  wire::Bytes three = wire::header(kToken, 5, 99, wire::kHands, 4 + 3 * 272);
+  three.resize(three.size() + 4 + 3 * 272);
+  three[48] = 3;  // consistent length, but more hands than a datagram may carry
+  wire::Bytes bad_flag = hands_datagram(1);
+  bad_flag[52] = 2;  // a handedness other than 0 or 1
+  wire::Bytes truncated = hands_datagram(2);
+  truncated.pop_back();
+  for (const wire::Bytes& d : {three, bad_flag, truncated}) {
+    const std::string line = datagram_json(d);
+    EXPECT_NE(line.find("\"malformed\":true"), std::string::npos) << line;
+    EXPECT_EQ(line.find("\"hands\":"), std::string::npos) << line;
+  }
+}
+
+TEST(RunSummary, CountsFacesAndHandsAndTakesTheMedianOfBusyWindows) {
   RunSummary s;
   EXPECT_EQ(summary_json(s),
-            "{\"summary\":{\"frames\":0,\"faces_found\":0,\"median_inference_ms\":null}}");
+            "{\"summary\":{\"frames\":0,\"faces_found\":0,\"hand_frames\":0,\"hands\":0,"
+            "\"median_inference_ms\":null}}");
   for (const uint8_t found : {1, 0, 1}) add_to_summary(s, face_datagram(found));
+  for (const size_t count : {2, 0, 2}) add_to_summary(s, hands_datagram(count));
   wire::Bytes truncated = face_datagram(1);
   truncated.pop_back();
   add_to_summary(s, truncated);
+  wire::Bytes bad_hand = hands_datagram(2);
+  bad_hand[52] = 2;
+  add_to_summary(s, bad_hand);
   add_to_summary(s, running(0, 50));  // a window without frames says nothing
   const std::string starting = "{\"state\":\"starting\",\"fps\":1,\"inference_ms\":7}";
   add_to_summary(s, wire::status(kToken, 1, starting));
   EXPECT_EQ(summary_json(s),
-            "{\"summary\":{\"frames\":3,\"faces_found\":2,\"median_inference_ms\":null}}");
+            "{\"summary\":{\"frames\":3,\"faces_found\":2,\"hand_frames\":3,\"hands\":4,"
+            "\"median_inference_ms\":null}}");
   for (const double ms : {10.0, 1.0, 3.0}) add_to_summary(s, running(30, ms));
   EXPECT_NE(summary_json(s).find("\"median_inference_ms\":3}"), std::string::npos);
   add_to_summary(s, running(30, 2));

@@ -5,6 +5,7 @@
 #include "face/face_tracker.h"
 #include "tools/bridge-host/json_number.h"
 #include "wire/face.h"
+#include "wire/hands.h"
 #include "wire/json_quote.h"
 
 namespace {
@@ -50,6 +51,30 @@ std::string face_members(const wire::Bytes& d) {
   return out + "}";
 }
 
+// The hands as an array of objects, or a malformed mark for anything but a
+// well-formed hands datagram.
+std::string hands_members(const wire::Bytes& d) {
+  const auto hands = wire::decode_hands(d);
+  if (!hands) return ",\"malformed\":true";
+  std::string out = ",\"hands\":[";
+  for (size_t i = 0; i < hands->size(); ++i) {
+    const wire::Hand& h = (*hands)[i];
+    if (i) out += ',';
+    out += "{\"handedness\":" + std::to_string(h.handedness);
+    out += ",\"handedness_score\":" + json_number(h.handedness_score);
+    out += ",\"center\":" + number_list(std::array<float, 2>{h.center_x, h.center_y});
+    out += ",\"scale\":" + json_number(h.scale);
+    out += ",\"landmarks\":[";
+    for (int j = 0; j < wire::kHandLandmarkCount; ++j) {
+      if (j) out += ',';
+      out += number_list(std::array<float, 3>{h.landmarks[3 * j], h.landmarks[3 * j + 1],
+                                              h.landmarks[3 * j + 2]});
+    }
+    out += "]}";
+  }
+  return out + "]";
+}
+
 }  // namespace
 
 std::string datagram_json(const wire::Bytes& d) {
@@ -74,6 +99,8 @@ std::string datagram_json(const wire::Bytes& d) {
     out += ",\"status\":" + (object ? doc : wire::json_quote(doc));
   } else if (type == wire::kFace) {
     out += face_members(d);
+  } else if (type == wire::kHands) {
+    out += hands_members(d);
   }
   out += "}";
   return out;

@@ -2,10 +2,11 @@
 // with a fresh token and its own loopback port, keeps it alive with a
 // heartbeat every second, forwards option changes typed on standard input,
 // and prints every datagram it receives as one JSON line. With --summary, a
-// last line {"summary":{"frames":N,"faces_found":M,"median_inference_ms":X}}
-// tells how many face datagrams came, how many had a face, and the median of
-// the "inference_ms" of the running statuses whose window had frames (X null
-// when none did).
+// last line {"summary":{"frames":N,"faces_found":M,"hand_frames":F,"hands":H,
+// "median_inference_ms":X}} tells how many face datagrams came, how many had
+// a face, how many hands datagrams came, how many hands they held in all, and
+// the median of the "inference_ms" of the running statuses whose window had
+// frames (X null when none did).
 //
 //   bridge-host [--bridge PATH] [--seconds N] [--summary] [bridge options...]
 //

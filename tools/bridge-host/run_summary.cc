@@ -8,6 +8,7 @@
 
 #include "tools/bridge-host/json_member.h"
 #include "wire/face.h"
+#include "wire/hands.h"
 
 namespace {
 
@@ -61,6 +62,9 @@ void add_to_summary(RunSummary& summary, const wire::Bytes& datagram) {
   if (const auto face = wire::decode_face(datagram)) {
     summary.frames += 1;
     summary.faces_found += face->found;
+  } else if (const auto hands = wire::decode_hands(datagram)) {
+    summary.hand_frames += 1;
+    summary.hands += hands->size();
   } else if (const auto document = running_document(datagram)) {
     const auto fps = number_member(*document, "fps");
     const auto ms = number_member(*document, "inference_ms");
@@ -73,5 +77,7 @@ std::string summary_json(const RunSummary& s) {
       s.inference_ms.empty() ? "null" : milliseconds_text(median(s.inference_ms));
   return "{\"summary\":{\"frames\":" + std::to_string(s.frames) +
          ",\"faces_found\":" + std::to_string(s.faces_found) +
+         ",\"hand_frames\":" + std::to_string(s.hand_frames) +
+         ",\"hands\":" + std::to_string(s.hands) +
          ",\"median_inference_ms\":" + median_text + "}}";
 }

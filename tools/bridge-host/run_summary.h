@@ -11,12 +11,14 @@
 struct RunSummary {
   uint64_t frames = 0;       // face datagrams
   uint64_t faces_found = 0;  // of those, the ones with a face
+  uint64_t hand_frames = 0;  // hands datagrams
+  uint64_t hands = 0;        // hands in all of them
   // "inference_ms" of each running status whose window had frames (fps > 0).
   std::vector<double> inference_ms;
 };
 
 void add_to_summary(RunSummary& summary, const wire::Bytes& datagram);
 
-// {"summary":{"frames":N,"faces_found":M,"median_inference_ms":X}}, X null
-// when no running status had frames.
+// {"summary":{"frames":N,"faces_found":M,"hand_frames":F,"hands":H,
+// "median_inference_ms":X}}, X null when no running status had frames.
 std::string summary_json(const RunSummary& summary);
