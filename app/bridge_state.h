@@ -9,6 +9,7 @@
 
 #include "camera/camera.h"
 #include "face/face_tracker.h"
+#include "hand/hand_tracker.h"
 #include "wire/token.h"
 
 // Sums and counts of one status window, kept by frame processing and the
@@ -48,9 +49,13 @@ struct BridgeState {
   // tracking is on: the host may switch it on at any time.
   std::unique_ptr<FaceTracker> face_tracker;
 
+  // Loaded lazily in the first pass with hand tracking on, from the set the
+  // lite bit selects; replaced when that bit changes.
+  std::unique_ptr<HandTracker> hand_tracker;
+  uint64_t hand_model_lite = 0;  // the lite bit (4) the present tracker was loaded with
+
   uint64_t option_bits = 0;
   bool hands_available = false;
-  std::string hand_model;  // "full" or "lite" while a hand tracker is loaded, else ""
   std::string hands_message;
 
   uint64_t last_control_sequence = 0;

@@ -2,7 +2,30 @@
 
 #include <unistd.h>
 
-#include "wire/header.h"
+#include "app/send.h"
+#include "image/luma.h"
+#include "wire/hands.h"
+
+namespace {
+
+constexpr int kHandLumaStep = 4;
+
+wire::Hand to_wire(const HandResult& result) {
+  wire::Hand hand;
+  hand.handedness = result.handedness ? 1 : 0;
+  hand.handedness_score = result.handedness_score;
+  hand.center_x = result.center_x;
+  hand.center_y = result.center_y;
+  hand.scale = result.scale;
+  for (int i = 0; i < kHandLandmarkCount; ++i) {
+    hand.landmarks[3 * i] = result.world_landmarks[i].x;
+    hand.landmarks[3 * i + 1] = result.world_landmarks[i].y;
+    hand.landmarks[3 * i + 2] = result.world_landmarks[i].z;
+  }
+  return hand;
+}
+
+}  // namespace
 
 std::string hand_model_dir(const BridgeState& state) {
   return state.models_root + ((state.option_bits & wire::kLiteBit) ? "/hand-lite" : "/hand");
@@ -15,12 +38,45 @@ bool hand_set_available(const BridgeState& state) {
 
 void hand_stage_start(BridgeState& state) { state.hands_available = hand_set_available(state); }
 
-// The hand tracker plugs in here; until then nothing is loaded.
-bool hand_stage_load(BridgeState&) { return false; }
+bool hand_stage_load(BridgeState& state) {
+  if (!(state.option_bits & wire::kHandsBit) || state.hand_tracker || !state.hands_available) {
+    return false;
+  }
+  state.hand_tracker = std::make_unique<HandTracker>();
+  state.hand_model_lite = state.option_bits & wire::kLiteBit;
+  std::string error;
+  if (!state.hand_tracker->load(hand_model_dir(state), error)) {
+    state.hand_tracker.reset();
+    state.hands_available = false;
+    state.hands_message = error;
+  }
+  return true;
+}
 
-void hands_step(BridgeState&, const Image&, uint64_t) {}
+void hands_step(BridgeState& state, const Image& image, uint64_t timestamp_us) {
+  if (!(state.option_bits & wire::kHandsBit) || !state.hand_tracker) return;
+  const std::vector<HandResult> results = state.hand_tracker->process(image);
+  std::vector<wire::Hand> hands;
+  hands.reserve(results.size());
+  std::vector<Point> points(kHandLandmarkCount);
+  for (const HandResult& result : results) {
+    hands.push_back(to_wire(result));
+    points.assign(result.landmarks.begin(), result.landmarks.end());
+    state.window.hand_luma_sum += mean_luma(image, points, kHandLumaStep);
+    state.window.hand_count += 1;
+  }
+  state.sequence += 1;
+  send_datagram(state, wire::hands(state.token, state.sequence, timestamp_us, hands));
+}
 
 void hand_stage_options_changed(BridgeState& state) {
+  if (state.hand_tracker && !(state.option_bits & wire::kHandsBit)) {
+    state.hand_tracker->regions.clear();
+    state.hand_tracker->frames_since_detection = 0;
+  }
+  if (state.hand_tracker && (state.option_bits & wire::kLiteBit) != state.hand_model_lite) {
+    state.hand_tracker.reset();
+  }
   state.hands_available = hand_set_available(state);
   state.hands_message.clear();
 }

@@ -34,7 +34,7 @@ std::string build(const BridgeState& s, const std::string& state_name, const std
   d += ",\"face_luma\":" + std::to_string(s.face_luma);
   d += ",\"hand_luma\":" + std::to_string(s.hand_luma);
   d += ",\"face_found\":" + std::to_string(s.face_found);
-  d += ",\"hand_model\":" + wire::json_quote(s.hand_model);
+  d += ",\"hand_model\":" + wire::json_quote(!s.hand_tracker ? "" : s.hand_model_lite ? "lite" : "full");
   d += "}";
   return d;
 }

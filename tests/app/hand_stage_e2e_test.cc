@@ -1,0 +1,149 @@
+// End-to-end: the hand stage of the real bridge on the sample frames.
+#include <filesystem>
+#include <fstream>
+
+#include "tests/app/bridge_process.h"
+#include "wire/control.h"
+
+namespace bridge_test {
+namespace {
+
+namespace fs = std::filesystem;
+const std::string kFrames = BRIDGE_SHARED_DIR "/frames";
+
+uint16_t type_of(const wire::Bytes& d) { return wire::get_u16(d.data() + 6); }
+uint64_t value_of(const wire::Bytes& d) { return wire::get_u64(d.data() + 32); }
+
+std::string text_field(const wire::Bytes& status, const std::string& key) {
+  const std::string doc = payload(status);
+  const size_t at = doc.find("\"" + key + "\":");
+  if (at == std::string::npos) return "<missing>";
+  const size_t start = at + key.size() + 3;
+  return doc.substr(start, doc.find_first_of(",}", start) - start);
+}
+
+// A models folder with the real face and full hand sets and a lite set whose
+// landmark model is not a model at all.
+struct BrokenLiteModels {
+  fs::path root = fs::temp_directory_path() / ("bridge-models-" + std::to_string(getpid()));
+  BrokenLiteModels() {
+    fs::create_directories(root / "hand-lite");
+    fs::create_directory_symlink(shared_models() + "/face", root / "face");
+    fs::create_directory_symlink(shared_models() + "/hand", root / "hand");
+    fs::create_symlink(shared_models() + "/hand-lite/hand_detector.tflite",
+                       root / "hand-lite/hand_detector.tflite");
+    std::ofstream(root / "hand-lite/hand_landmarks_detector.tflite") << "not a model";
+  }
+  ~BrokenLiteModels() { fs::remove_all(root); }
+};
+
+// Sends `bits` and returns the first running status that reports them.
+std::optional<wire::Bytes> switch_to(RunningBridge& b, uint64_t bits) {
+  send_control(b.host, wire::kOptions, bits);
+  const std::string hands = (bits & wire::kHandsBit) ? "true" : "false";
+  for (int i = 0; i < 20; ++i) {
+    auto s = b.next_status("running", 1000);
+    if (s && text_field(*s, "hands") == hands) return s;
+  }
+  return std::nullopt;
+}
+
+TEST(HandStageEndToEnd, SetsSwitchInOneRunAndEachLoadIsReportedInItsPass) {
+  if (!have_shared_models()) GTEST_SKIP() << "no models at " << shared_models();
+  RunningBridge b;
+  b.start({"--frames", kFrames, "--models", shared_models()});
+  ASSERT_TRUE(b.next_status("running", 3000));
+  for (const auto& [bits, model] : {std::pair{3, "\"full\""}, {7, "\"lite\""}, {3, "\"full\""}}) {
+    const auto s = switch_to(b, bits);
+    ASSERT_TRUE(s) << bits;
+    EXPECT_EQ(text_field(*s, "hand_model"), model) << bits;
+    EXPECT_EQ(text_field(*s, "hands_available"), "true");
+  }
+  send_control(b.host, wire::kStop, 0);
+  EXPECT_EQ(wait_bridge(b.host, 5000), 0);
+}
+
+TEST(HandStageEndToEnd, LoadFailureIsReportedWhileFaceTrackingGoesOn) {
+  if (!have_shared_models()) GTEST_SKIP() << "no models at " << shared_models();
+  BrokenLiteModels models;
+  RunningBridge b;
+  b.start({"--frames", kFrames, "--models", models.root.string(), "--face", "--hands",
+           "--hands-lite"});
+  const auto s = b.next_status("running", 3000);  // the first pass tries the load
+  ASSERT_TRUE(s);
+  EXPECT_EQ(text_field(*s, "hand_model"), "\"\"");
+  EXPECT_EQ(text_field(*s, "hands_available"), "false");
+  EXPECT_NE(text_field(*s, "hands_message").find("hand-lite"), std::string::npos);
+  int faces = 0;
+  const auto start = Clock::now();
+  while (seconds_since(start) < 1.0) {
+    if (auto d = receive_datagram(b.host, 50)) {
+      EXPECT_NE(type_of(*d), wire::kHands);
+      faces += type_of(*d) == wire::kFace;
+    }
+    send_control(b.host, wire::kHeartbeat, 0);
+  }
+  EXPECT_GE(faces, 10);
+  const auto full = switch_to(b, 3);  // other bits: the full set gets its chance
+  ASSERT_TRUE(full);
+  EXPECT_EQ(text_field(*full, "hand_model"), "\"full\"");
+  EXPECT_EQ(text_field(*full, "hands_message"), "\"\"");
+  send_control(b.host, wire::kStop, 0);
+  EXPECT_EQ(wait_bridge(b.host, 5000), 0);
+}
+
+TEST(HandStageEndToEnd, FaceThenHandsDatagramPerFrameWithOneTimestamp) {
+  if (!have_shared_models()) GTEST_SKIP() << "no models at " << shared_models();
+  RunningBridge b;
+  b.start({"--frames", kFrames, "--models", shared_models(), "--face", "--hands"});
+  std::vector<wire::Bytes> got;
+  const auto start = Clock::now();
+  while (seconds_since(start) < 4.0) {
+    if (auto d = receive_datagram(b.host, 50)) got.push_back(*d);
+    send_control(b.host, wire::kHeartbeat, 0);
+  }
+  send_control(b.host, wire::kStop, 0);
+  EXPECT_EQ(wait_bridge(b.host, 5000), 0);
+
+  int frames = 0, hands = 0;
+  for (size_t i = 0; i < got.size(); ++i) {
+    if (type_of(got[i]) != wire::kHands) continue;
+    const size_t count = got[i][wire::kHeaderSize];
+    ASSERT_LE(count, 2u);
+    EXPECT_EQ(got[i].size(), 52u + 272u * count);
+    hands += static_cast<int>(count);
+    // Its face datagram went just before it, with the same timestamp.
+    ASSERT_GT(i, 0u);
+    EXPECT_EQ(type_of(got[i - 1]), wire::kFace);
+    EXPECT_EQ(sequence_of(got[i]), sequence_of(got[i - 1]) + 1);
+    EXPECT_EQ(value_of(got[i]), value_of(got[i - 1]));
+    frames += 1;
+  }
+  EXPECT_GE(frames, 30);
+  EXPECT_GT(hands, 0);  // the hand comes into view from the 23rd frame on
+}
+
+TEST(HandStageEndToEnd, HandsOnWithoutAnAvailableSetSendsNothing) {
+  if (!have_shared_models()) GTEST_SKIP() << "no models at " << shared_models();
+  const fs::path root = fs::temp_directory_path() / ("bridge-face-only-" + std::to_string(getpid()));
+  fs::create_directories(root);
+  fs::create_directory_symlink(shared_models() + "/face", root / "face");
+  RunningBridge b;
+  b.start({"--frames", kFrames, "--models", root.string(), "--hands"});
+  const auto s = b.next_status("running", 3000);
+  ASSERT_TRUE(s);
+  EXPECT_EQ(text_field(*s, "hands_available"), "false");
+  const auto start = Clock::now();
+  while (seconds_since(start) < 1.0) {
+    if (auto d = receive_datagram(b.host, 50)) {
+      EXPECT_EQ(type_of(*d), wire::kStatus);
+    }
+    send_control(b.host, wire::kHeartbeat, 0);
+  }
+  send_control(b.host, wire::kStop, 0);
+  EXPECT_EQ(wait_bridge(b.host, 5000), 0);
+  fs::remove_all(root);
+}
+
+}  // namespace
+}  // namespace bridge_test
