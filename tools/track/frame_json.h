@@ -1,0 +1,13 @@
+#pragma once
+
+#include <string>
+
+#include "tools/track/frame_record.h"
+
+// The record as one line of JSON, without the newline:
+// {"frame":..,"width":..,"height":..,"face":{..}} for a decoded frame, and
+// {"frame":..,"error":"cannot read or decode"} otherwise.
+std::string frame_json_line(const FrameRecord& record);
+
+// The "face" object of the line.
+std::string face_json(const FaceFrame& face);

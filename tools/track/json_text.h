@@ -1,0 +1,19 @@
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+// Pieces of a JSON line, appended to `out`.
+
+// The shortest decimal text that reads back to exactly `v` as a float;
+// null for NaN and the infinities, which JSON cannot carry.
+void append_number(std::string& out, float v);
+
+// [v0,v1,...] of `count` floats.
+void append_floats(std::string& out, const float* values, std::size_t count);
+
+// "key": with the key quoted as JSON; a comma first unless `first`.
+void append_key(std::string& out, const char* key, bool first = false);
+
+// Milliseconds rounded to whole microseconds, as a number.
+void append_ms(std::string& out, double ms);
