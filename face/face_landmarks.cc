@@ -2,6 +2,7 @@
 #include <chrono>
 #include <cmath>
 
+#include "core/elapsed.h"
 #include "face/face_tensors.h"
 #include "face/face_tracker.h"
 #include "image/crop.h"
@@ -22,11 +23,6 @@ constexpr int kSubset[kBlendshapeSubsetSize] = {
     476, 477};
 
 constexpr float kMinPresence = 0.5f;
-
-double ms_since(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-      .count();
-}
 
 }  // namespace
 

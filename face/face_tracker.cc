@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "core/elapsed.h"
 #include "detection/anchors.h"
 #include "detection/regions.h"
 #include "detection/weighted_nms.h"
@@ -25,11 +26,6 @@ constexpr float kRegionScale = 1.5f;
 // The eye corners whose line is kept horizontal in the landmark crop.
 constexpr std::size_t kLeftEyeCorner = 33;
 constexpr std::size_t kRightEyeCorner = 263;
-
-double ms_since(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-      .count();
-}
 
 bool single_input_of(const InferenceModel& model, std::size_t count) {
   return model.inputs.size() == 1 && model.inputs[0].size() == count;

@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "core/elapsed.h"
 #include "detection/regions.h"
 #include "detection/weighted_nms.h"
 #include "hand/hand_tensors.h"
@@ -24,11 +25,6 @@ constexpr int kCallsBetweenDetections = 4;
 // fingers.
 constexpr float kPalmRegionScale = 2.6f;
 constexpr float kPalmRegionShift = -0.5f;
-
-double ms_since(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-      .count();
-}
 
 bool overlaps_any(const std::vector<RotatedRect>& regions, const RotatedRect& region) {
   for (const RotatedRect& r : regions) {

@@ -7,35 +7,19 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
-#include <nlohmann/json.hpp>
 
 #include "face/face_tracker.h"
 #include "image/load_image.h"
+#include "tests/support/tracking_reference.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 const fs::path kShared = BRIDGE_SHARED_DIR;
 
-std::vector<nlohmann::json> read_lines(const fs::path& path) {
-  std::vector<nlohmann::json> lines;
-  std::ifstream in(path);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty()) lines.push_back(nlohmann::json::parse(line));
-  }
-  return lines;
-}
-
 float vertical_fov_of(const Image& image) {
   return 2.0f * std::atan(std::tan(60.0f * 3.1415927f / 360.0f) * image.height / image.width) *
          180.0f / 3.1415927f;
-}
-
-double percentile(std::vector<double> v, double q) {
-  if (v.empty()) return 0.0;
-  std::sort(v.begin(), v.end());
-  return v[static_cast<size_t>(q * (v.size() - 1))];
 }
 
 // Angle in degrees between two unit quaternions (x, y, z, w).
@@ -87,7 +71,7 @@ TEST_F(FaceReference, FollowsTheSampleFramesLikeTheRealRuntime) {
   Agreement a;
   std::vector<double> first_half, second_half;
   Image image;
-  for (const auto& line : read_lines(kShared / "reference/tracking/frames_face_hands.jsonl")) {
+  for (const auto& line : read_json_lines(kShared / "reference/tracking/frames_face_hands.jsonl")) {
     ASSERT_TRUE(load_image((kShared / "frames" / line["frame"].get<std::string>()).string(), image));
     const FaceResult ours = tracker.process(image, vertical_fov_of(image));
     compare(tracker, ours, line["face"], a);
@@ -114,7 +98,7 @@ TEST_F(FaceReference, FollowsTheSampleFramesLikeTheRealRuntime) {
 TEST_F(FaceReference, FindsFacesOnPhotographsLikeTheRealRuntime) {
   Agreement a;
   Image image;
-  for (const auto& line : read_lines(kShared / "reference/tracking/stills.jsonl")) {
+  for (const auto& line : read_json_lines(kShared / "reference/tracking/stills.jsonl")) {
     ASSERT_TRUE(load_image((kShared / "testdata/stills" / line["frame"].get<std::string>()).string(),
                            image));
     tracker.tracking = false;  // each photograph alone

@@ -6,31 +6,15 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
-#include <nlohmann/json.hpp>
 
 #include "hand/hand_tracker.h"
 #include "image/load_image.h"
+#include "tests/support/tracking_reference.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 const fs::path kShared = BRIDGE_SHARED_DIR;
-
-std::vector<nlohmann::json> read_lines(const fs::path& path) {
-  std::vector<nlohmann::json> lines;
-  std::ifstream in(path);
-  for (std::string line; std::getline(in, line);) {
-    if (!line.empty()) lines.push_back(nlohmann::json::parse(line));
-  }
-  return lines;
-}
-
-double percentile(std::vector<double> v, double q) {
-  if (v.empty()) return 0.0;
-  std::sort(v.begin(), v.end());
-  return v[static_cast<size_t>(q * (v.size() - 1))];
-}
 
 struct Agreement {
   int frames = 0;
@@ -76,7 +60,7 @@ void follow(const std::string& set, const std::string& reference, int exact_fram
   ASSERT_TRUE(tracker.load((kShared / "models" / set).string(), error)) << error;
   Agreement a, exact;
   Image image;
-  for (const auto& line : read_lines(kShared / "reference/tracking" / reference)) {
+  for (const auto& line : read_json_lines(kShared / "reference/tracking" / reference)) {
     ASSERT_TRUE(load_image((kShared / "frames" / line["frame"].get<std::string>()).string(), image));
     const std::vector<HandResult> ours = tracker.process(image);
     compare(tracker, ours, line["hands"], line["hand_detector_ran"], a);
@@ -111,7 +95,7 @@ TEST(HandReference, FindsHandsOnPhotographsLikeTheRealRuntime) {
   ASSERT_TRUE(tracker.load((kShared / "models/hand").string(), error)) << error;
   Agreement a;
   Image image;
-  for (const auto& line : read_lines(kShared / "reference/tracking/stills.jsonl")) {
+  for (const auto& line : read_json_lines(kShared / "reference/tracking/stills.jsonl")) {
     ASSERT_TRUE(load_image((kShared / "testdata/stills" / line["frame"].get<std::string>()).string(),
                            image));
     tracker.regions.clear();  // each photograph alone
