@@ -128,6 +128,21 @@ void draw_box(Image& image, float x0, float y0, float x1, float y1, Rgb color, i
   draw_line(image, x0, y1, x0, y0, color, thickness);
 }
 
+void draw_detection(Image& image, const Detection& d, Rgb color, int unit) {
+  draw_box(image, d.xmin, d.ymin, d.xmax, d.ymax, color, unit);
+  for (std::size_t i = 0; i < d.keypoints.size(); ++i) {
+    const Point& p = d.keypoints[i];
+    fill_circle(image, p.x, p.y, 2.5f * static_cast<float>(unit), color);
+    draw_text(image, text_position(p.x) + 3 * unit, text_position(p.y) - 3 * unit,
+              std::to_string(i), Rgb{255, 255, 255}, unit);
+  }
+}
+
+int text_position(float v) {
+  constexpr float kFar = 1e6f;
+  return std::isfinite(v) ? static_cast<int>(std::clamp(v, -kFar, kFar)) : -1'000'000;
+}
+
 void fill_rect(Image& image, int x, int y, int w, int h, Rgb color) {
   const Span s = clip(image, x, y, w, h);
   for (int yy = s.y0; yy < s.y1; ++yy) {

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "core/rotated_rect.h"
+#include "detection/detection.h"
 #include "image/image.h"
 
 // Drawing on an RGB image for annotated debug frames. Every primitive clips
@@ -28,6 +29,14 @@ void draw_rotated_rect(Image& image, const RotatedRect& rect, Rgb color, int thi
 
 // The outline of the axis-aligned box from (x0, y0) to (x1, y1).
 void draw_box(Image& image, float x0, float y0, float x1, float y1, Rgb color, int thickness);
+
+// A detector's box and its keypoints, each numbered in white; `unit` is the
+// width of a thin line.
+void draw_detection(Image& image, const Detection& d, Rgb color, int unit);
+
+// A pixel position for text; anything not finite or far outside any frame
+// lands off the image, where nothing is drawn.
+int text_position(float v);
 
 // Fills the w x h pixels from (x, y).
 void fill_rect(Image& image, int x, int y, int w, int h, Rgb color);

@@ -24,23 +24,6 @@ constexpr std::size_t kKeyLandmarks[] = {33, 263, 1, 61, 291, 152};
 constexpr std::size_t kNoseTip = 1;
 constexpr int kStrongestBlendshapes = 8;
 
-// A pixel position for text; anything not finite or far outside any frame
-// lands off the canvas, where nothing is drawn.
-int text_position(float v) {
-  constexpr float kFar = 1e6f;
-  return std::isfinite(v) ? static_cast<int>(std::clamp(v, -kFar, kFar)) : -1'000'000;
-}
-
-void draw_detection(Image& canvas, const Detection& d, int unit) {
-  draw_box(canvas, d.xmin, d.ymin, d.xmax, d.ymax, kDetectionColor, unit);
-  for (std::size_t i = 0; i < d.keypoints.size(); ++i) {
-    const Point& p = d.keypoints[i];
-    fill_circle(canvas, p.x, p.y, 2.5f * static_cast<float>(unit), kDetectionColor);
-    draw_text(canvas, text_position(p.x) + 3 * unit, text_position(p.y) - 3 * unit,
-              std::to_string(i), kWhite, unit);
-  }
-}
-
 void draw_landmarks(Image& canvas, const std::vector<Point>& landmarks, int unit) {
   for (const Point& p : landmarks) {
     fill_circle(canvas, p.x, p.y, 0.5f + 0.5f * static_cast<float>(unit), kLandmarkColor);
@@ -105,7 +88,7 @@ void draw_blendshape_bars(Image& canvas, const std::array<float, kBlendshapeCoun
 }  // namespace
 
 void draw_face(Image& canvas, const FaceFrame& face, int unit) {
-  if (face.steps.detected) draw_detection(canvas, face.steps.detection, unit);
+  if (face.steps.detected) draw_detection(canvas, face.steps.detection, kDetectionColor, unit);
   if (face.steps.ran_landmarks) draw_rotated_rect(canvas, face.steps.roi_used, kRegionColor, unit);
   const std::vector<Point>& landmarks = face.result.landmarks;
   if (landmarks.empty()) return;

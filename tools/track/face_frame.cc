@@ -3,15 +3,11 @@
 #include <chrono>
 #include <cmath>
 
+#include "tools/track/scaled_geometry.h"
+
 namespace {
 
 constexpr float kPi = 3.1415927f;
-
-Point scaled(Point p, float factor) { return {p.x * factor, p.y * factor, p.z * factor}; }
-
-RotatedRect scaled(RotatedRect r, float factor) {
-  return {r.cx * factor, r.cy * factor, r.width * factor, r.height * factor, r.rotation};
-}
 
 }  // namespace
 
@@ -37,12 +33,7 @@ FaceFrame track_face(FaceTracker& tracker, const Image& image, float horizontal_
 FaceFrame scaled(const FaceFrame& face, float factor) {
   FaceFrame out = face;
   for (Point& p : out.result.landmarks) p = scaled(p, factor);
-  Detection& d = out.steps.detection;
-  d.xmin *= factor;
-  d.ymin *= factor;
-  d.xmax *= factor;
-  d.ymax *= factor;
-  for (Point& p : d.keypoints) p = scaled(p, factor);
+  out.steps.detection = scaled(out.steps.detection, factor);
   out.steps.roi_used = scaled(out.steps.roi_used, factor);
   out.roi_after = scaled(out.roi_after, factor);
   return out;

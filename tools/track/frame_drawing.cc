@@ -6,6 +6,7 @@
 
 #include "tools/track/draw.h"
 #include "tools/track/face_drawing.h"
+#include "tools/track/hand_drawing.h"
 
 namespace {
 
@@ -46,13 +47,13 @@ int drawing_unit(const Image& image) {
   return std::max(1, (std::min(image.width, image.height) + 240) / 480);
 }
 
-void draw_caption(Image& canvas, const std::vector<std::string>& lines, int unit) {
+// The caption goes on a black strip added below the frame, where it hides
+// nothing: hands often come in at the bottom of the picture.
+void add_caption(Image& canvas, const std::vector<std::string>& lines, int unit) {
   const int pad = 3 * unit, row = text_height(unit) + 2 * unit;
-  int width = 0;
-  for (const std::string& line : lines) width = std::max(width, text_width(line, unit));
-  const int height = static_cast<int>(lines.size()) * row + 2 * pad - 2 * unit;
-  const int top = canvas.height - height;
-  shade_rect(canvas, 0, top, width + 2 * pad, height, 0.35f);
+  const int top = canvas.height;
+  canvas.height += static_cast<int>(lines.size()) * row + 2 * pad - 2 * unit;
+  canvas.pixels.resize(static_cast<std::size_t>(canvas.width) * canvas.height * 3, 0);
   for (std::size_t i = 0; i < lines.size(); ++i) {
     draw_text(canvas, pad, top + pad + static_cast<int>(i) * row, lines[i], Rgb{255, 255, 255},
               unit);
@@ -66,12 +67,17 @@ Image draw_frame(const Image& image, const FrameRecord& record) {
   Image canvas = factor == 1 ? image : enlarged(image, factor);
   const int unit = drawing_unit(canvas);
   std::vector<std::string> caption = {record.name};
+  const float f = static_cast<float>(factor);
   if (record.face) {
-    draw_face(canvas, factor == 1 ? *record.face : scaled(*record.face, static_cast<float>(factor)),
-              unit);
+    draw_face(canvas, factor == 1 ? *record.face : scaled(*record.face, f), unit);
     const std::vector<std::string> lines = face_caption(*record.face);
     caption.insert(caption.end(), lines.begin(), lines.end());
   }
-  draw_caption(canvas, caption, unit);
+  if (record.hands) {
+    draw_hands(canvas, factor == 1 ? *record.hands : scaled(*record.hands, f), unit);
+    const std::vector<std::string> lines = hands_caption(*record.hands);
+    caption.insert(caption.end(), lines.begin(), lines.end());
+  }
+  add_caption(canvas, caption, unit);
   return canvas;
 }

@@ -1,31 +1,10 @@
 #include "tools/track/frame_json.h"
 
+#include "tools/track/hand_json.h"
 #include "tools/track/json_text.h"
 #include "wire/json_quote.h"
 
 namespace {
-
-void append_region(std::string& out, const RotatedRect& r) {
-  const float values[5] = {r.cx, r.cy, r.width, r.height, r.rotation};
-  append_floats(out, values, 5);
-}
-
-void append_detection(std::string& out, const Detection& d) {
-  out += '{';
-  append_key(out, "box", true);
-  const float box[4] = {d.xmin, d.ymin, d.xmax, d.ymax};
-  append_floats(out, box, 4);
-  append_key(out, "score");
-  append_number(out, d.score);
-  append_key(out, "keypoints");
-  out += '[';
-  for (std::size_t i = 0; i < d.keypoints.size(); ++i) {
-    if (i > 0) out += ',';
-    const float xy[2] = {d.keypoints[i].x, d.keypoints[i].y};
-    append_floats(out, xy, 2);
-  }
-  out += "]}";
-}
 
 const char* state_name(bool tracking) { return tracking ? "\"tracking\"" : "\"searching\""; }
 
@@ -63,14 +42,7 @@ std::string face_json(const FaceFrame& face) {
   }
 
   append_key(out, "landmarks");
-  out += '[';
-  for (std::size_t i = 0; i < result.landmarks.size(); ++i) {
-    if (i > 0) out += ',';
-    const Point& p = result.landmarks[i];
-    const float xyz[3] = {p.x, p.y, p.z};
-    append_floats(out, xyz, 3);
-  }
-  out += ']';
+  append_points(out, result.landmarks.data(), result.landmarks.size());
 
   append_key(out, "pose");
   out += '{';
@@ -117,10 +89,12 @@ std::string frame_json_line(const FrameRecord& record) {
   out += std::to_string(record.width);
   append_key(out, "height");
   out += std::to_string(record.height);
-  if (record.face) {
-    append_key(out, "face");
-    out += face_json(*record.face);
-  }
+  // A part that is off is null rather than missing, so every line of a run
+  // has the same members.
+  append_key(out, "face");
+  out += record.face ? face_json(*record.face) : "null";
+  append_key(out, "hands");
+  out += record.hands ? hands_json(*record.hands) : "null";
   out += '}';
   return out;
 }

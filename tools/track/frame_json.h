@@ -5,7 +5,8 @@
 #include "tools/track/frame_record.h"
 
 // The record as one line of JSON, without the newline:
-// {"frame":..,"width":..,"height":..,"face":{..}} for a decoded frame, and
+// {"frame":..,"width":..,"height":..,"face":{..},"hands":{..}} for a decoded
+// frame, with null for a part that is off, and
 // {"frame":..,"error":"cannot read or decode"} otherwise.
 std::string frame_json_line(const FrameRecord& record);
 

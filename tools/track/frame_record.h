@@ -4,6 +4,7 @@
 #include <string>
 
 #include "tools/track/face_frame.h"
+#include "tools/track/hand_frame.h"
 
 // Everything the tool learnt about one frame file: the source of its JSON
 // line and of its annotated copy. Each tracking part fills its own member
@@ -14,4 +15,5 @@ struct FrameRecord {
   int width = 0;
   int height = 0;
   std::optional<FaceFrame> face;
+  std::optional<HandFrame> hands;
 };

@@ -3,6 +3,10 @@
 #include <cstddef>
 #include <string>
 
+#include "core/point.h"
+#include "core/rotated_rect.h"
+#include "detection/detection.h"
+
 // Pieces of a JSON line, appended to `out`.
 
 // The shortest decimal text that reads back to exactly `v` as a float;
@@ -17,3 +21,13 @@ void append_key(std::string& out, const char* key, bool first = false);
 
 // Milliseconds rounded to whole microseconds, as a number.
 void append_ms(std::string& out, double ms);
+
+// [cx,cy,width,height,rotation].
+void append_region(std::string& out, const RotatedRect& r);
+
+// [[x,y,z],...] of `count` points.
+void append_points(std::string& out, const Point* points, std::size_t count);
+
+// {"box":[xmin,ymin,xmax,ymax],"score":..,"keypoints":[[x,y],...]}: a
+// detector's keypoints carry no depth.
+void append_detection(std::string& out, const Detection& d);

@@ -1,10 +1,10 @@
-// track [--models DIR] [--fov DEG] [--draw OUTDIR] [--face] PATH...
+// track [--models DIR] [--fov DEG] [--draw OUTDIR] [--no-face] [--hands [--lite]] PATH...
 //
 // Runs the trackers in-process over JPEG frames and prints one JSON line per
-// frame with what each tracker did inside (detector or followed region,
-// landmarks, pose, blendshapes, timings); with --draw also writes an
-// annotated copy of each frame. Each PATH is its own sequence: a still
-// never inherits the region of the one before it. Exit status 0 when every
+// frame with what each tracker did inside (detector or followed regions,
+// landmarks, pose, blendshapes, hands, timings); with --draw also writes an
+// annotated copy of each frame as PNG. Each PATH is its own sequence: a
+// still never inherits a region of the one before it. Exit status 0 when every
 // frame was read (and drawn), 1 when the models could not be loaded or a
 // frame could not be read or drawn, 2 on a bad command line, which includes
 // a --draw folder that frames are read from (drawings would replace them).
@@ -20,7 +20,7 @@
 #include "tools/track/frame_json.h"
 #include "tools/track/track_options.h"
 #include "tools/track/trackers.h"
-#include "tools/track/write_jpeg.h"
+#include "tools/track/write_png.h"
 
 int main(int argc, char** argv) {
   TrackOptions options;
@@ -61,8 +61,8 @@ int main(int argc, char** argv) {
       std::fflush(stdout);
       all_well = all_well && record.decoded;
       if (options.draw_dir.empty() || !record.decoded) continue;
-      const std::string out = options.draw_dir + "/" + without_extension(record.name) + ".jpg";
-      if (!write_jpeg(out, draw_frame(image, record), error)) {
+      const std::string out = options.draw_dir + "/" + without_extension(record.name) + ".png";
+      if (!write_png(out, draw_frame(image, record), error)) {
         std::fprintf(stderr, "track: %s\n", error.c_str());
         all_well = false;
       }

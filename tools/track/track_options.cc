@@ -19,7 +19,6 @@ bool parse_track_options(int argc, const char* const* argv, const std::string& d
                          TrackOptions& options, std::string& error) {
   options = TrackOptions{};
   options.models_dir = default_models;
-  bool part_named = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool takes_value = arg == "--models" || arg == "--fov" || arg == "--draw";
@@ -37,8 +36,12 @@ bool parse_track_options(int argc, const char* const* argv, const std::string& d
       }
     } else if (arg == "--draw") {
       options.draw_dir = argv[++i];
-    } else if (arg == "--face") {
-      options.face = part_named = true;
+    } else if (arg == "--face" || arg == "--no-face") {
+      options.face = arg == "--face";
+    } else if (arg == "--hands") {
+      options.hands = true;
+    } else if (arg == "--lite") {
+      options.lite = true;
     } else if (arg.size() > 1 && arg[0] == '-') {
       error = "unknown option " + arg;
       return false;
@@ -50,6 +53,14 @@ bool parse_track_options(int argc, const char* const* argv, const std::string& d
     error = "no PATH given";
     return false;
   }
-  if (!part_named) options.face = true;
+  if (!options.face && !options.hands) {
+    error = "nothing to track: --no-face without --hands";
+    return false;
+  }
+  if (options.lite && !options.hands) {
+    // Silently tracking no hands would look like a set that finds none.
+    error = "--lite chooses the hand models and needs --hands";
+    return false;
+  }
   return true;
 }

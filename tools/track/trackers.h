@@ -4,6 +4,7 @@
 #include <string>
 
 #include "face/face_tracker.h"
+#include "hand/hand_tracker.h"
 #include "image/image.h"
 #include "tools/track/frame_record.h"
 #include "tools/track/track_options.h"
@@ -12,6 +13,7 @@
 // off has none. Owned for the whole run, used from one thread.
 struct Trackers {
   std::unique_ptr<FaceTracker> face;
+  std::unique_ptr<HandTracker> hands;
 };
 
 // Loads the models of every part that is on. On failure returns false with
