@@ -154,8 +154,13 @@ bool FaceGeometry::solve(const std::vector<Point>& landmarks, int width, int hei
   // would place the face behind the camera while reporting success.
   if (!(vertical_fov > 0.0f && vertical_fov < 180.0f)) return false;
 
+  // Working storage on the stack (about 26 KB): solve runs on every tracked
+  // frame and must not allocate.
+  std::array<Vec3, kVertexCount> centred;
+  std::array<double, kVertexCount> relative_depth;
+  std::array<Vec3, kVertexCount> lifted;
+
   // Landmarks centred on the image, y up and z towards the viewer.
-  std::vector<Vec3> centred(n);
   for (std::size_t i = 0; i < n; ++i) {
     const Point& p = landmarks[i];
     centred[i] = {p.x - width / 2.0, -(p.y - height / 2.0), -static_cast<double>(p.z)};
@@ -166,7 +171,6 @@ bool FaceGeometry::solve(const std::vector<Point>& landmarks, int width, int hei
 
   // The orthographic fit gives each landmark's depth relative to the model
   // origin in model units, and the origin's depth from the scale.
-  std::vector<double> relative_depth(n);
   for (std::size_t i = 0; i < n; ++i) {
     relative_depth[i] = (centred[i][2] - f.translation[2]) / f.scale;
   }
@@ -176,7 +180,6 @@ bool FaceGeometry::solve(const std::vector<Point>& landmarks, int width, int hei
 
   // Each pass lifts every landmark onto the ray through its pixel at the
   // depth the previous fit implies, then refits; the scale converges to 1.
-  std::vector<Vec3> lifted(n);
   Vec3 translation = {0.0, 0.0, 0.0};
   for (int pass = 0; pass < 3; ++pass) {
     for (std::size_t i = 0; i < n; ++i) {
