@@ -62,9 +62,11 @@ bool FaceTracker::landmarks(const Image& image, const RotatedRect& region, FaceR
   if (!blended) return false;
   const FloatArray* coefficients = output_of_size(blendshape_model, kBlendshapeOutput);
   if (coefficients == nullptr) return false;
-  // Element 0 is the model's neutral score, not a blendshape.
+  // Element 0 is the model's neutral score, not a blendshape. Clamped so
+  // that a value that is not a number reaches the host as 0.
   for (int i = 0; i < kBlendshapeCount; ++i) {
-    result.blendshapes[i] = std::min(std::max((*coefficients)[i + 1], 0.0f), 1.0f);
+    const float c = (*coefficients)[i + 1];
+    result.blendshapes[i] = c > 0.0f ? (c < 1.0f ? c : 1.0f) : 0.0f;
   }
   return true;
 }

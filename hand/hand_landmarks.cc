@@ -71,6 +71,8 @@ bool HandTracker::landmarks(const Image& image, const RotatedRect& region, HandR
   result.center_y = (my - height * 0.5f) / width;
   result.scale = std::sqrt(world_spread / image_spread);
   const float h = handedness[0];
+  // A handedness that is not a number would reach the host as one.
+  if (std::isnan(h)) return false;
   result.handedness = h >= 0.5f;
   result.handedness_score = result.handedness ? h : 1.0f - h;
 

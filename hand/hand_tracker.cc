@@ -1,6 +1,7 @@
 #include "hand/hand_tracker.h"
 
 #include <chrono>
+#include <limits>
 
 #include "core/elapsed.h"
 #include "detection/regions.h"
@@ -104,7 +105,8 @@ std::vector<HandResult> HandTracker::process(const Image& image) {
   candidates_.assign(regions.begin(), regions.end());
   bool run_detector = regions.empty();
   if (!run_detector) {
-    frames_since_detection += 1;
+    // Held below overflow while two hands are followed for a very long time.
+    if (frames_since_detection < std::numeric_limits<int>::max()) frames_since_detection += 1;
     run_detector = regions.size() == 1 && frames_since_detection > kCallsBetweenDetections;
   }
   if (run_detector) {
@@ -117,6 +119,7 @@ std::vector<HandResult> HandTracker::process(const Image& image) {
 
   const auto start = std::chrono::steady_clock::now();
   std::vector<HandResult> results;
+  results.reserve(kMaxHands);
   regions.clear();
   for (const RotatedRect& candidate : candidates_) {
     HandResult result;
