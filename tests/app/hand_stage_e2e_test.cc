@@ -76,7 +76,7 @@ TEST(HandStageEndToEnd, LoadFailureIsReportedWhileFaceTrackingGoesOn) {
   EXPECT_NE(text_field(*s, "hands_message").find("hand-lite"), std::string::npos);
   int faces = 0;
   const auto start = Clock::now();
-  while (seconds_since(start) < 1.0) {
+  while (faces < 10 && seconds_since(start) < 60) {
     if (auto d = receive_datagram(b.host, 50)) {
       EXPECT_NE(type_of(*d), wire::kHands);
       faces += type_of(*d) == wire::kFace;
@@ -95,13 +95,25 @@ TEST(HandStageEndToEnd, LoadFailureIsReportedWhileFaceTrackingGoesOn) {
 TEST(HandStageEndToEnd, FaceThenHandsDatagramPerFrameWithOneTimestamp) {
   if (!have_shared_models()) GTEST_SKIP() << "no models at " << shared_models();
   RunningBridge b;
-  b.start({"--frames", kFrames, "--models", shared_models(), "--face", "--hands"});
+  // From the frame on which the hand comes into view.
+  const fs::path folder = fs::temp_directory_path() / ("bridge-hand-frames-" + std::to_string(getpid()));
+  fs::create_directories(folder);
+  for (int i = 23; i <= 40; ++i) {
+    const std::string name = "0000" + std::to_string(i) + ".jpg";
+    fs::create_symlink(kFrames + "/" + name, folder / name);
+  }
+  b.start({"--frames", folder.string(), "--models", shared_models(), "--face", "--hands"});
   std::vector<wire::Bytes> got;
+  int hand_datagrams = 0;
   const auto start = Clock::now();
-  while (seconds_since(start) < 4.0) {
-    if (auto d = receive_datagram(b.host, 50)) got.push_back(*d);
+  while (hand_datagrams < 30 && seconds_since(start) < 60) {
+    if (auto d = receive_datagram(b.host, 50)) {
+      hand_datagrams += type_of(*d) == wire::kHands;
+      got.push_back(*d);
+    }
     send_control(b.host, wire::kHeartbeat, 0);
   }
+  fs::remove_all(folder);
   send_control(b.host, wire::kStop, 0);
   EXPECT_EQ(wait_bridge(b.host, 5000), 0);
 
@@ -120,7 +132,7 @@ TEST(HandStageEndToEnd, FaceThenHandsDatagramPerFrameWithOneTimestamp) {
     frames += 1;
   }
   EXPECT_GE(frames, 30);
-  EXPECT_GT(hands, 0);  // the hand comes into view from the 23rd frame on
+  EXPECT_GT(hands, 0);
 }
 
 TEST(HandStageEndToEnd, HandsOnWithoutAnAvailableSetSendsNothing) {
