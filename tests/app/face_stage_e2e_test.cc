@@ -39,7 +39,7 @@ std::vector<wire::Bytes> record(RunningBridge& b, int faces, double min_seconds)
     send_control(b.host, wire::kHeartbeat, 0);
   }
   send_control(b.host, wire::kStop, 0);
-  EXPECT_EQ(wait_bridge(b.host, 5000), 0);
+  EXPECT_EQ(wait_bridge(b.host, 20000), 0);
   return got;
 }
 
@@ -57,7 +57,7 @@ TEST(FaceStageEndToEnd, MissingFaceModelsAreReportedWithStatusOne) {
     const std::string doc = payload(*error);
     EXPECT_NE(doc.find("\"code\":\"models_missing\""), std::string::npos);
     EXPECT_NE(doc.find("/nonexistent/m"), std::string::npos) << doc.substr(0, 200);
-    EXPECT_EQ(wait_bridge(b.host, 5000), 1);
+    EXPECT_EQ(wait_bridge(b.host, 20000), 1);
   }
 }
 

@@ -60,7 +60,7 @@ TEST(HandStageEndToEnd, SetsSwitchInOneRunAndEachLoadIsReportedInItsPass) {
     EXPECT_EQ(text_field(*s, "hands_available"), "true");
   }
   send_control(b.host, wire::kStop, 0);
-  EXPECT_EQ(wait_bridge(b.host, 5000), 0);
+  EXPECT_EQ(wait_bridge(b.host, 20000), 0);
 }
 
 TEST(HandStageEndToEnd, LoadFailureIsReportedWhileFaceTrackingGoesOn) {
@@ -89,7 +89,7 @@ TEST(HandStageEndToEnd, LoadFailureIsReportedWhileFaceTrackingGoesOn) {
   EXPECT_EQ(text_field(*full, "hand_model"), "\"full\"");
   EXPECT_EQ(text_field(*full, "hands_message"), "\"\"");
   send_control(b.host, wire::kStop, 0);
-  EXPECT_EQ(wait_bridge(b.host, 5000), 0);
+  EXPECT_EQ(wait_bridge(b.host, 20000), 0);
 }
 
 TEST(HandStageEndToEnd, FaceThenHandsDatagramPerFrameWithOneTimestamp) {
@@ -115,7 +115,7 @@ TEST(HandStageEndToEnd, FaceThenHandsDatagramPerFrameWithOneTimestamp) {
   }
   fs::remove_all(folder);
   send_control(b.host, wire::kStop, 0);
-  EXPECT_EQ(wait_bridge(b.host, 5000), 0);
+  EXPECT_EQ(wait_bridge(b.host, 20000), 0);
 
   int frames = 0, hands = 0;
   for (size_t i = 0; i < got.size(); ++i) {
@@ -153,7 +153,7 @@ TEST(HandStageEndToEnd, HandsOnWithoutAnAvailableSetSendsNothing) {
     send_control(b.host, wire::kHeartbeat, 0);
   }
   send_control(b.host, wire::kStop, 0);
-  EXPECT_EQ(wait_bridge(b.host, 5000), 0);
+  EXPECT_EQ(wait_bridge(b.host, 20000), 0);
   fs::remove_all(root);
 }
 
