@@ -58,11 +58,9 @@ void hands_step(BridgeState& state, const Image& image, uint64_t timestamp_us) {
   const std::vector<HandResult> results = state.hand_tracker->process(image);
   std::vector<wire::Hand> hands;
   hands.reserve(results.size());
-  std::vector<Point> points(kHandLandmarkCount);
   for (const HandResult& result : results) {
     hands.push_back(to_wire(result));
-    points.assign(result.landmarks.begin(), result.landmarks.end());
-    state.window.hand_luma_sum += mean_luma(image, points, kHandLumaStep);
+    state.window.hand_luma_sum += mean_luma(image, result.landmarks, kHandLumaStep);
     state.window.hand_count += 1;
   }
   state.sequence += 1;

@@ -17,7 +17,7 @@ int truncate_to(float v, int limit) {
 
 }  // namespace
 
-float mean_luma(const Image& image, const std::vector<Point>& points, int step) {
+float mean_luma(const Image& image, std::span<const Point> points, int step) {
   if (step < 1) return -1.0f;
   int x0 = 0;
   int y0 = 0;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <vector>
+#include <span>
 
 #include "core/point.h"
 #include "image/image.h"
@@ -10,4 +10,4 @@
 // `points` is empty, else the half-open box from the truncated minimum to
 // the truncated maximum of the points' x and y (z ignored), cut to the
 // image. Returns -1 when the area is empty or `step` is below 1.
-float mean_luma(const Image& image, const std::vector<Point>& points, int step);
+float mean_luma(const Image& image, std::span<const Point> points, int step);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <vector>
@@ -26,6 +27,22 @@ inline std::string payload(const wire::Bytes& d) {
   return std::string(d.begin() + std::min(d.size(), wire::kHeaderSize), d.end());
 }
 inline uint64_t sequence_of(const wire::Bytes& d) { return wire::get_u64(d.data() + 24); }
+inline uint16_t type_of(const wire::Bytes& d) { return wire::get_u16(d.data() + 6); }
+inline uint64_t value_of(const wire::Bytes& d) { return wire::get_u64(d.data() + 32); }
+
+// The raw text of `key`'s value in a status document ("<missing>" without it).
+inline std::string status_text(const wire::Bytes& status, const std::string& key) {
+  const std::string doc = payload(status);
+  const size_t at = doc.find("\"" + key + "\":");
+  if (at == std::string::npos) return "<missing>";
+  const size_t start = at + key.size() + 3;
+  return doc.substr(start, doc.find_first_of(",}", start) - start);
+}
+// The number `key` holds in a status document; -99 without it.
+inline double status_number(const wire::Bytes& status, const std::string& key) {
+  const std::string text = status_text(status, key);
+  return text == "<missing>" ? -99 : std::atof(text.c_str());
+}
 
 // A bridge child with a host session around it; killed if the test forgets it.
 struct RunningBridge {

@@ -10,13 +10,6 @@ namespace {
 const std::string kFrames = BRIDGE_SHARED_DIR "/frames";
 const std::string kNoFace = BRIDGE_SHARED_DIR "/testdata/stills/noface_01.jpg";
 
-uint16_t type_of(const wire::Bytes& d) { return wire::get_u16(d.data() + 6); }
-
-double field(const wire::Bytes& status, const std::string& key) {
-  const std::string doc = payload(status);
-  const size_t at = doc.find("\"" + key + "\":");
-  return at == std::string::npos ? -99 : std::atof(doc.c_str() + at + key.size() + 3);
-}
 
 float float_at(const wire::Bytes& d, size_t payload_offset) {
   float f;
@@ -88,11 +81,11 @@ TEST(FaceStageEndToEnd, EveryFrameSendsOneFaceDatagramNumberedInTurn) {
 
   int windows = 0;
   for (const wire::Bytes& d : got) {
-    if (type_of(d) != wire::kStatus || field(d, "fps") <= 0) continue;
+    if (type_of(d) != wire::kStatus || status_number(d, "fps") <= 0) continue;
     windows += 1;
-    EXPECT_EQ(field(d, "face_found"), 1.0);
-    EXPECT_GT(field(d, "face_luma"), 0.0);
-    EXPECT_GT(field(d, "inference_ms"), 0.0);
+    EXPECT_EQ(status_number(d, "face_found"), 1.0);
+    EXPECT_GT(status_number(d, "face_luma"), 0.0);
+    EXPECT_GT(status_number(d, "inference_ms"), 0.0);
   }
   EXPECT_GE(windows, 1);
 }
@@ -110,9 +103,9 @@ TEST(FaceStageEndToEnd, NoFaceGivesResetValuesAndFaceOffSendsNoFaceDatagram) {
       expected[30] = 0x80;  // rotation w = 1.0f
       expected[31] = 0x3F;
       EXPECT_EQ(wire::Bytes(d.begin() + wire::kHeaderSize, d.end()), expected);
-    } else if (type_of(d) == wire::kStatus && field(d, "fps") > 0) {
-      EXPECT_EQ(field(d, "face_found"), 0.0);
-      EXPECT_EQ(field(d, "face_luma"), -1.0);
+    } else if (type_of(d) == wire::kStatus && status_number(d, "fps") > 0) {
+      EXPECT_EQ(status_number(d, "face_found"), 0.0);
+      EXPECT_EQ(status_number(d, "face_luma"), -1.0);
     }
   }
   EXPECT_GE(faces, 10);
@@ -122,8 +115,8 @@ TEST(FaceStageEndToEnd, NoFaceGivesResetValuesAndFaceOffSendsNoFaceDatagram) {
   got = record(off, 0, 1.2);
   for (const wire::Bytes& d : got) {
     EXPECT_NE(type_of(d), wire::kFace);
-    if (type_of(d) == wire::kStatus && field(d, "fps") > 0) {
-      EXPECT_EQ(field(d, "face_found"), -1.0);
+    if (type_of(d) == wire::kStatus && status_number(d, "fps") > 0) {
+      EXPECT_EQ(status_number(d, "face_found"), -1.0);
     }
   }
 }

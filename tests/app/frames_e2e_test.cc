@@ -29,12 +29,6 @@ struct TempDir {
   ~TempDir() { fs::remove_all(path); }
 };
 
-double field(const wire::Bytes& status, const std::string& key) {
-  const std::string doc = payload(status);
-  const size_t at = doc.find("\"" + key + "\":");
-  return at == std::string::npos ? -99 : std::atof(doc.c_str() + at + key.size() + 3);
-}
-
 // The next `count` running statuses of a bridge playing `frames`, kept alive meanwhile.
 std::vector<wire::Bytes> statuses(const std::string& frames, size_t count) {
   RunningBridge b;
@@ -61,7 +55,7 @@ TEST(FramesEndToEnd, PlaysMatchingNamesInByteOrderAndReportsEachSizeChange) {
   std::ofstream(dir.path / "notes.txt") << "not a frame";
   std::vector<int> widths;
   for (const wire::Bytes& s : statuses(dir.path.string(), 8)) {
-    if (field(s, "width") != 0) widths.push_back(static_cast<int>(field(s, "width")));
+    if (status_number(s, "width") != 0) widths.push_back(static_cast<int>(status_number(s, "width")));
   }
   // Every frame changes the size, so each one is reported in the next pass.
   ASSERT_GE(widths.size(), 6u);
@@ -76,16 +70,16 @@ TEST(FramesEndToEnd, SingleFileRepeatsAtAboutThirtyFramesAndEmptyFolderMeasuresN
   const auto played = statuses((dir.path / "only.jpg").string(), 4);
   ASSERT_EQ(played.size(), 4u);
   for (size_t i = 2; i < played.size(); ++i) {  // whole windows after the size change
-    EXPECT_LE(field(played[i], "fps"), 30.5);     // paced by the pause between frames
-    EXPECT_GE(field(played[i], "fps"), 10.0);
-    EXPECT_NEAR(field(played[i], "frame_luma"), 100.0, 1.0);
+    EXPECT_LE(status_number(played[i], "fps"), 30.5);     // paced by the pause between frames
+    EXPECT_GE(status_number(played[i], "fps"), 10.0);
+    EXPECT_NEAR(status_number(played[i], "frame_luma"), 100.0, 1.0);
   }
   fs::remove(dir.path / "only.jpg");
   const auto idle = statuses(dir.path.string(), 2);
   ASSERT_EQ(idle.size(), 2u);
-  EXPECT_EQ(field(idle[1], "fps"), 0.0);
-  EXPECT_EQ(field(idle[1], "frame_luma"), -1.0);
-  EXPECT_EQ(field(idle[1], "width"), 0.0);
+  EXPECT_EQ(status_number(idle[1], "fps"), 0.0);
+  EXPECT_EQ(status_number(idle[1], "frame_luma"), -1.0);
+  EXPECT_EQ(status_number(idle[1], "width"), 0.0);
 }
 
 }  // namespace

@@ -11,16 +11,6 @@ namespace {
 namespace fs = std::filesystem;
 const std::string kFrames = BRIDGE_SHARED_DIR "/frames";
 
-uint16_t type_of(const wire::Bytes& d) { return wire::get_u16(d.data() + 6); }
-uint64_t value_of(const wire::Bytes& d) { return wire::get_u64(d.data() + 32); }
-
-std::string text_field(const wire::Bytes& status, const std::string& key) {
-  const std::string doc = payload(status);
-  const size_t at = doc.find("\"" + key + "\":");
-  if (at == std::string::npos) return "<missing>";
-  const size_t start = at + key.size() + 3;
-  return doc.substr(start, doc.find_first_of(",}", start) - start);
-}
 
 // A models folder with the real face and full hand sets and a lite set whose
 // landmark model is not a model at all.
@@ -43,7 +33,7 @@ std::optional<wire::Bytes> switch_to(RunningBridge& b, uint64_t bits) {
   const std::string hands = (bits & wire::kHandsBit) ? "true" : "false";
   for (int i = 0; i < 20; ++i) {
     auto s = b.next_status("running", 1000);
-    if (s && text_field(*s, "hands") == hands) return s;
+    if (s && status_text(*s, "hands") == hands) return s;
   }
   return std::nullopt;
 }
@@ -56,8 +46,8 @@ TEST(HandStageEndToEnd, SetsSwitchInOneRunAndEachLoadIsReportedInItsPass) {
   for (const auto& [bits, model] : {std::pair{3, "\"full\""}, {7, "\"lite\""}, {3, "\"full\""}}) {
     const auto s = switch_to(b, bits);
     ASSERT_TRUE(s) << bits;
-    EXPECT_EQ(text_field(*s, "hand_model"), model) << bits;
-    EXPECT_EQ(text_field(*s, "hands_available"), "true");
+    EXPECT_EQ(status_text(*s, "hand_model"), model) << bits;
+    EXPECT_EQ(status_text(*s, "hands_available"), "true");
   }
   send_control(b.host, wire::kStop, 0);
   EXPECT_EQ(wait_bridge(b.host, 20000), 0);
@@ -71,9 +61,9 @@ TEST(HandStageEndToEnd, LoadFailureIsReportedWhileFaceTrackingGoesOn) {
            "--hands-lite"});
   const auto s = b.next_status("running", 3000);  // the first pass tries the load
   ASSERT_TRUE(s);
-  EXPECT_EQ(text_field(*s, "hand_model"), "\"\"");
-  EXPECT_EQ(text_field(*s, "hands_available"), "false");
-  EXPECT_NE(text_field(*s, "hands_message").find("hand-lite"), std::string::npos);
+  EXPECT_EQ(status_text(*s, "hand_model"), "\"\"");
+  EXPECT_EQ(status_text(*s, "hands_available"), "false");
+  EXPECT_NE(status_text(*s, "hands_message").find("hand-lite"), std::string::npos);
   int faces = 0;
   const auto start = Clock::now();
   while (faces < 10 && seconds_since(start) < 60) {
@@ -86,8 +76,8 @@ TEST(HandStageEndToEnd, LoadFailureIsReportedWhileFaceTrackingGoesOn) {
   EXPECT_GE(faces, 10);
   const auto full = switch_to(b, 3);  // other bits: the full set gets its chance
   ASSERT_TRUE(full);
-  EXPECT_EQ(text_field(*full, "hand_model"), "\"full\"");
-  EXPECT_EQ(text_field(*full, "hands_message"), "\"\"");
+  EXPECT_EQ(status_text(*full, "hand_model"), "\"full\"");
+  EXPECT_EQ(status_text(*full, "hands_message"), "\"\"");
   send_control(b.host, wire::kStop, 0);
   EXPECT_EQ(wait_bridge(b.host, 20000), 0);
 }
@@ -144,7 +134,7 @@ TEST(HandStageEndToEnd, HandsOnWithoutAnAvailableSetSendsNothing) {
   b.start({"--frames", kFrames, "--models", root.string(), "--hands"});
   const auto s = b.next_status("running", 3000);
   ASSERT_TRUE(s);
-  EXPECT_EQ(text_field(*s, "hands_available"), "false");
+  EXPECT_EQ(status_text(*s, "hands_available"), "false");
   const auto start = Clock::now();
   while (seconds_since(start) < 1.0) {
     if (auto d = receive_datagram(b.host, 50)) {
