@@ -27,7 +27,7 @@ struct StatusWindow {
 
 // Everything main keeps from start-up to exit. Every stage reads and writes it.
 struct BridgeState {
-  int socket = -1;           // non-blocking UDP socket bound to 127.0.0.1
+  int socket = -1;  // non-blocking UDP socket bound to 127.0.0.1, connected to the host
   sockaddr_in host_address{};  // destination of every datagram, only accepted source
   wire::Token token{};
   uint64_t sequence = 0;  // last number sent; shared by status, face and hands datagrams

@@ -8,9 +8,11 @@
 
 #include "app/settings.h"
 #include "app/startup.h"
+#include "app/stop_signal.h"
 #include "camera/discovery.h"
 
 int main(int argc, char** argv) {
+  install_stop_signals();
   Settings settings;
   // The command line is the only place where failures arrive as exceptions:
   // one line on standard error and status 2, before anything is opened.

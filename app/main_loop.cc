@@ -2,6 +2,8 @@
 
 #include <sys/socket.h>
 
+#include <cerrno>
+
 #include "app/clock.h"
 #include "app/face_stage.h"
 #include "app/frame_source.h"
@@ -40,7 +42,13 @@ void drain_control(BridgeState& state, int64_t now) {
     socklen_t source_size = sizeof source;
     const ssize_t n = recvfrom(state.socket, buffer, sizeof buffer, 0,
                                reinterpret_cast<sockaddr*>(&source), &source_size);
-    if (n < 0) return;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;  // nothing pending
+    // Any other failure (ECONNREFUSED: the connected socket learnt that the
+    // host's port was closed for a moment) reports a past event and clears
+    // it; the datagrams behind it are still to be read.
+    if (n < 0) continue;
+    // The socket is connected to the host, so the kernel already drops
+    // everyone else's datagrams; the check stays as the rule itself.
     if (!from_host(state, source)) continue;
     const auto control = wire::decode_control(wire::Bytes(buffer, buffer + n), state.token);
     if (!control || control->sequence <= state.last_control_sequence) continue;
@@ -77,9 +85,10 @@ int run_main_loop(BridgeState& state) {
   Image image;
   while (!stopped) {
     const int64_t now = steady_now_ns();
-    if (now - state.last_contact > kLivenessLimitNs) break;
+    // The waiting control datagrams are read before liveness is judged: a
+    // host whose heartbeats queued up behind a long frame is alive.
     drain_control(state, now);
-    if (stopped) break;
+    if (stopped || now - state.last_contact > kLivenessLimitNs) break;
     if (hand_stage_load(state) || now >= state.status_due) send_running_status(state, now);
     const FrameTake take = take_frame(state, image);
     if (take == FrameTake::kLost) return 1;

@@ -2,8 +2,6 @@
 
 #include <unistd.h>
 
-#include <csignal>
-
 #include "app/bridge_state.h"
 #include "app/face_stage.h"
 #include "app/frame_source.h"
@@ -11,7 +9,6 @@
 #include "app/main_loop.h"
 #include "app/models_dir.h"
 #include "app/status_report.h"
-#include "app/stop_signal.h"
 #include "app/udp_socket.h"
 
 namespace {
@@ -24,16 +21,15 @@ constexpr int kExitSocket = 3;
 int run_bridge(const Settings& settings) {
   const std::string models_root =
       settings.models_root.empty() ? default_models_root() : settings.models_root;
-  std::signal(SIGTERM, stop_signal);
-  std::signal(SIGINT, stop_signal);
   const wire::Token token = *wire::token_from_hex(settings.token);  // validated before
 
-  const int fd = open_bridge_socket();
+  const sockaddr_in host = loopback_address(settings.port);
+  const int fd = open_bridge_socket(host);
   if (fd < 0) return kExitSocket;
 
   BridgeState state;
   state.socket = fd;
-  state.host_address = loopback_address(settings.port);
+  state.host_address = host;
   state.token = token;
   state.models_root = models_root;
   state.fov = settings.fov;

@@ -13,11 +13,12 @@ sockaddr_in loopback_address(int port) {
   return a;
 }
 
-int open_bridge_socket() {
+int open_bridge_socket(const sockaddr_in& host) {
   const int fd = socket(AF_INET, SOCK_DGRAM, 0);
   if (fd < 0) return -1;
   const sockaddr_in local = loopback_address(0);
-  if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0 ||
+      connect(fd, reinterpret_cast<const sockaddr*>(&host), sizeof host) != 0) {
     close(fd);
     return -1;
   }

@@ -2,8 +2,8 @@
 
 #include <cmath>
 #include <cstddef>
-#include <fstream>
 
+#include "core/read_file.h"
 #include "face/pose_fit.h"
 #include "face/protobuf_reader.h"
 
@@ -16,6 +16,9 @@ constexpr std::uint64_t kPackedFloatsKey = 0x1A;   // mesh: packed float run
 constexpr std::uint64_t kSingleFloatKey = 0x1D;    // mesh: one float
 constexpr std::uint64_t kIndexKey = 0x08;          // reference: vertex index
 constexpr std::uint64_t kWeightKey = 0x15;         // reference: weight
+
+// The metadata file is about 20 KB; anything beyond this is not one.
+constexpr std::size_t kMaxFileBytes = std::size_t{16} << 20;
 
 // Floats per vertex in the mesh: position x, y, z, then two texture
 // coordinates the pose fit does not use.
@@ -99,16 +102,11 @@ bool is_finite(const std::array<float, 3>& v) {
 }  // namespace
 
 bool FaceGeometry::load(const std::string& path, std::string& error) {
-  // Read in chunks through istream::read, which turns a read error (such as
-  // a directory given as the path) into a short read; iterating the stream
-  // buffer directly would throw instead.
+  // Anything but a regular file of plausible size (a FIFO would block the
+  // open, a device or a file under /proc could go on without end) is read
+  // as nothing, and so fails like a missing file.
   std::vector<std::uint8_t> bytes;
-  std::ifstream in(path, std::ios::binary);
-  char chunk[16384];
-  while (in) {
-    in.read(chunk, sizeof chunk);
-    bytes.insert(bytes.end(), chunk, chunk + in.gcount());
-  }
+  if (!read_regular_file(path, kMaxFileBytes, bytes)) bytes.clear();
   return parse(bytes, path, error);
 }
 

@@ -1,5 +1,6 @@
-// Writes the jpeg fuzz seeds into the folder given: small textured frames in the
-// layouts cameras and files use, sizes off the block grid.
+// Writes the jpeg fuzz seeds into the folder given: textured frames in the
+// layouts cameras and files use, sizes off the block grid, and two smooth ones
+// above a megapixel.
 #include <turbojpeg.h>
 
 #include <cstdio>
@@ -15,11 +16,21 @@ int main(int argc, char** argv) {
                {"yuv420", 23, 29, TJSAMP_420, 0},
                {"yuv444", 9, 7, TJSAMP_444, 0},
                {"grey", 17, 5, TJSAMP_GRAY, 0},
-               {"progressive", 21, 13, TJSAMP_420, TJFLAG_PROGRESSIVE}};
+               {"progressive", 21, 13, TJSAMP_420, TJFLAG_PROGRESSIVE},
+               // Above a megapixel, where the decoder works through many rows
+               // of blocks and buffers a multi-scan picture whole. Smooth, and
+               // the progressive one grey (colour progressive pictures decode
+               // ten times slower), so that each input takes milliseconds.
+               {"large", 1283, 1021, TJSAMP_420, 0},
+               {"large_progressive", 1157, 1031, TJSAMP_GRAY, TJFLAG_PROGRESSIVE}};
   tjhandle handle = tjInitCompress();
   for (const auto& s : seeds) {
     std::vector<unsigned char> rgb(size_t(s.w) * s.h * 3);
-    for (size_t i = 0; i < rgb.size(); ++i) rgb[i] = uint8_t(i / 3 % s.w * 4 + (i * 40503u >> 12));
+    const bool large = size_t(s.w) * s.h > (size_t{1} << 20);
+    for (size_t i = 0; i < rgb.size(); ++i) {
+      rgb[i] = large ? uint8_t(i / 3 % s.w / 8 + i / 3 / s.w / 8 * (i % 3))
+                     : uint8_t(i / 3 % s.w * 4 + (i * 40503u >> 12));
+    }
     unsigned char* jpeg = nullptr;
     unsigned long size = 0;
     if (tjCompress2(handle, rgb.data(), s.w, 0, s.h, TJPF_RGB, &jpeg, &size, s.subsampling, 80,

@@ -2,11 +2,45 @@
 
 #include <turbojpeg.h>
 
+#include <algorithm>
+
+#include "image/jpeg_scans.h"
 #include "image/resize_pixels.h"
 
 namespace {
 
 constexpr int kMaxSide = 8192;
+
+// The decoding work one frame may cost, judged from its markers before any
+// pixel is written, so that one file cannot stall tracking for seconds.
+// Every scan walks the coefficients of the whole picture, so the work grows
+// with pixels x scans. The budget is that of a 4096 x 4096 progressive file
+// in the usual ten scans (about 0.4 s for a photograph on one slow server
+// core; a baseline 8192 x 8192 frame, one scan, is 40% of it); hundreds of scans
+// over a large picture, which the library decodes for seconds and then only
+// warns about, are refused.
+constexpr int64_t kMaxPixelScans = int64_t{4096} * 4096 * 10;
+
+// A progressive or multi-scan picture is held whole as coefficients until
+// its last scan: 2 bytes each, 64 per 8 x 8 block of every component, so up
+// to 6 bytes a pixel on top of the 3 of the frame. Up to 8192 x 4096 pixels
+// that stays near 300 MiB; a larger one needs a single scan.
+constexpr int64_t kMaxBufferedPixels = int64_t{8192} * 4096;
+
+// Entropy decoding also costs by the byte, and the refinement scans of a
+// progressive file are the slowest bytes (about 50 ns each on a slow core,
+// against 10 in a baseline frame), so a multi-scan frame may hold at most
+// 16 MiB, under a second of such work: more than a progressive photograph
+// of 4096 x 4096 pixels takes (a few MiB; 14 MiB of pure noise at quality 90).
+constexpr size_t kMaxBufferedBytes = size_t{16} << 20;
+
+bool affordable(const uint8_t* data, size_t size, int width, int height) {
+  const JpegScans scans = jpeg_scans(data, size);
+  const int64_t pixels = int64_t{width} * height;
+  const bool buffered = scans.progressive || scans.count > 1;
+  if (buffered && (pixels > kMaxBufferedPixels || size > kMaxBufferedBytes)) return false;
+  return pixels * std::max<int64_t>(scans.count, 1) <= kMaxPixelScans;
+}
 
 // A decompressor for one call; destroyed on every path.
 struct Decompressor {
@@ -22,6 +56,7 @@ struct Decompressor {
 }  // namespace
 
 bool decode_jpeg(const uint8_t* data, size_t size, Image& out) {
+  if (size > kMaxJpegBytes) return false;
   Decompressor d;
   if (d.handle == nullptr) return false;
 
@@ -33,11 +68,11 @@ bool decode_jpeg(const uint8_t* data, size_t size, Image& out) {
     return false;
   }
   if (width < 1 || width > kMaxSide || height < 1 || height > kMaxSide) return false;
+  if (!affordable(data, size, width, height)) return false;
 
   resize_pixels(out, width, height);
-  // The scan limit only matters to hostile progressive files: thousands of
-  // repeated scans would otherwise cost seconds per frame and still come out
-  // as a mere warning. No camera or encoder writes more than a few dozen.
+  // The library's own scan limit (500) stays as a second guard for small
+  // pictures, whose many scans the work budget above would still allow.
   if (tjDecompress2(d.handle, data, size, out.pixels.data(), width, 0, height, TJPF_RGB,
                     TJFLAG_FASTDCT | TJFLAG_LIMITSCANS) == 0) {
     return true;

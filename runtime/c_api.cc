@@ -138,9 +138,10 @@ LiteRtStatus guarded(LiteRtEnvironment env, Fn&& fn) noexcept {
 }
 
 // The whole of a regular file; false for anything else (a directory, a
-// device) or a read error.
+// device, a FIFO) or a read error. The open never blocks (a FIFO without a
+// writer would wait forever); the type is judged on the open descriptor.
 bool read_regular_file(const char* path, std::vector<uint8_t>& bytes) {
-  const int fd = ::open(path, O_RDONLY | O_CLOEXEC);
+  const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat st;
   bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0;

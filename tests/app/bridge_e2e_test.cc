@@ -1,5 +1,12 @@
 // End-to-end: the real bridge executable against a host on loopback.
+#include <arpa/inet.h>
 #include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+
+#include <atomic>
+#include <filesystem>
+#include <thread>
 
 #include "tests/app/bridge_process.h"
 #include "wire/control.h"
@@ -52,13 +59,16 @@ TEST(BridgeEndToEnd, SilentHostEndsTheRunAfterThreeSeconds) {
   EXPECT_EQ(sequence_of(*first), 2u);  // the first pass reports at once
   const auto loop_start = Clock::now();
   int statuses = 1, status = -1;
-  while ((status = wait_bridge(b.host, 0)) < 0 && seconds_since(loop_start) < 6) {
+  while ((status = wait_bridge(b.host, 0)) < 0 && seconds_since(loop_start) < 8) {
     if (b.next_status("running", 100)) ++statuses;
   }
+  while (b.next_status("running", 100)) ++statuses;  // sent just before the end
   EXPECT_EQ(status, 0);
-  EXPECT_GT(seconds_since(loop_start), 2.9);
-  EXPECT_LT(seconds_since(loop_start), 4.0);
-  EXPECT_TRUE(statuses == 3 || statuses == 4) << statuses;  // about one a second
+  // A status a second at 0, 1, 2 (and 3) s of the bridge's own clock tells
+  // how long it ran; the host's clock only bounds it loosely.
+  EXPECT_TRUE(statuses == 3 || statuses == 4) << statuses;
+  EXPECT_GT(seconds_since(loop_start), 2.5);
+  EXPECT_LT(seconds_since(loop_start), 6.0);
 }
 
 TEST(BridgeEndToEnd, HeartbeatsKeepItAliveStopAndSigtermEndIt) {
@@ -90,11 +100,14 @@ TEST(BridgeEndToEnd, NewOptionsAreReportedInTheSamePassAndEqualOnesOnlyKeepAlive
   ASSERT_TRUE(b.next_status("running", 10000));  // the next periodic one is a second away
   send_control(b.host, wire::kOptions, 0);          // the current bits
   EXPECT_FALSE(b.next_status("running", 500));
+  // Right after a periodic status, a change is reported long before the
+  // next periodic one is due (the pass takes tens of milliseconds).
+  ASSERT_TRUE(b.next_status("running", 2000));
   const auto t0 = Clock::now();
   send_control(b.host, wire::kOptions, 1);
   const auto changed = b.next_status("running", 900);
   ASSERT_TRUE(changed);
-  EXPECT_LT(seconds_since(t0), 0.3);
+  EXPECT_LT(seconds_since(t0), 0.7);
   EXPECT_NE(payload(*changed).find("\"face\":true,\"hands\":false"), std::string::npos);
 }
 
@@ -130,7 +143,7 @@ TEST(BridgeEndToEnd, BurstOfBadDatagramsIsIgnored) {
     if (i % 200 == 0 && b.next_status("running", 40)) status_times.push_back(seconds_since(last_accepted));
   }
   int status = -1;
-  while ((status = wait_bridge(b.host, 0)) < 0 && seconds_since(last_accepted) < 6) {
+  while ((status = wait_bridge(b.host, 0)) < 0 && seconds_since(last_accepted) < 8) {
     if (auto d = b.next_status("running", 50)) {
       status_times.push_back(seconds_since(last_accepted));
       EXPECT_NE(payload(*d).find("\"face\":false,\"hands\":false"), std::string::npos);
@@ -139,12 +152,150 @@ TEST(BridgeEndToEnd, BurstOfBadDatagramsIsIgnored) {
   const double ended = seconds_since(last_accepted);
   close_host(stranger);
   EXPECT_EQ(status, 0);
-  EXPECT_GT(ended, 2.9);
-  EXPECT_LT(ended, 4.0);
+  EXPECT_GT(ended, 2.5);
+  EXPECT_LT(ended, 6.0);
   ASSERT_GE(status_times.size(), 2u);
   for (size_t i = 1; i < status_times.size(); ++i) {
-    EXPECT_LT(status_times[i] - status_times[i - 1], 1.5) << "statuses must keep coming";
+    EXPECT_LT(status_times[i] - status_times[i - 1], 2.0) << "statuses must keep coming";
   }
+}
+
+TEST(BridgeEndToEnd, EveryStopSignalEndsWithZeroAlsoDuringStartUp) {
+  SKIP_WITHOUT_MODELS();
+  for (const int signal : {SIGTERM, SIGINT, SIGHUP, SIGQUIT}) {
+    RunningBridge b;
+    b.start(idle_args());
+    ASSERT_TRUE(b.next_status("starting", 5000));  // the face models load next
+    kill(b.host.child, signal);
+    EXPECT_EQ(wait_bridge(b.host, 5000), 0) << "signal " << signal;
+  }
+}
+
+// A bridge held up (a stopped process, a long frame) finds the host's
+// heartbeats waiting in its socket: it reads them before judging liveness.
+TEST(BridgeEndToEnd, HeartbeatsQueuedWhileItWasHeldKeepItAlive) {
+  SKIP_WITHOUT_MODELS();
+  RunningBridge b;
+  b.start(idle_args());
+  ASSERT_TRUE(b.next_status("running", 10000));
+  kill(b.host.child, SIGSTOP);
+  const auto held = Clock::now();
+  while (seconds_since(held) < 3.5) {
+    send_control(b.host, wire::kHeartbeat, 0);
+    b.skip_for(250);
+  }
+  kill(b.host.child, SIGCONT);
+  b.skip_for(300);
+  send_control(b.host, wire::kHeartbeat, 0);
+  EXPECT_TRUE(b.next_status("running", 2000));
+  EXPECT_EQ(wait_bridge(b.host, 0), -1) << "the host spoke while the bridge was held";
+  send_control(b.host, wire::kStop, 0);
+  EXPECT_EQ(wait_bridge(b.host, 2000), 0);
+}
+
+// Another local program floods the bridge's port with datagrams (right
+// token, wrong source): the host's messages still get through at once.
+TEST(BridgeEndToEnd, FloodFromAnotherLocalPortDoesNotCrowdOutTheHost) {
+  SKIP_WITHOUT_MODELS();
+  RunningBridge b;
+  b.start(idle_args());
+  ASSERT_TRUE(b.next_status("running", 10000));
+  HostSession stranger = b.host;
+  std::string error;
+  ASSERT_TRUE(open_host(stranger, error)) << error;
+  stranger.child = -1;
+  std::atomic<bool> done{false};
+  std::thread flood([&] {
+    const auto start = Clock::now();
+    for (uint64_t i = 0; i < 5'000'000 && !done && seconds_since(start) < 5; ++i) {
+      send_raw(stranger, wire::control(b.host.token, 1000 + i, wire::kHeartbeat, 0));
+    }
+  });
+  b.skip_for(300);  // the flood has long filled any queue it can reach
+  send_control(b.host, wire::kOptions, 1);
+  bool reported = false;
+  for (const auto t0 = Clock::now(); !reported && seconds_since(t0) < 1.0;) {
+    const auto d = b.next_status("running", 100);
+    reported = d && payload(*d).find("\"face\":true") != std::string::npos;
+  }
+  for (int i = 0; i < 4; ++i) {
+    send_control(b.host, wire::kHeartbeat, 0);
+    b.skip_for(250);
+  }
+  done = true;
+  flood.join();
+  close_host(stranger);
+  EXPECT_TRUE(reported) << "the host's options must be applied during the flood";
+  EXPECT_EQ(wait_bridge(b.host, 0), -1) << "the host's heartbeats must keep it alive";
+  send_control(b.host, wire::kStop, 0);
+  EXPECT_EQ(wait_bridge(b.host, 2000), 0);
+}
+
+// The host closes its port for a moment (a restart): the bridge's datagrams
+// are refused meanwhile, which its socket reports on a later receive. That
+// is no reason to stop listening once the host is back on the same port.
+TEST(BridgeEndToEnd, HostPortClosedForAMomentIsNoFailure) {
+  SKIP_WITHOUT_MODELS();
+  RunningBridge b;
+  b.start(idle_args());
+  ASSERT_TRUE(b.next_status("running", 10000));
+  send_control(b.host, wire::kHeartbeat, 0);
+  close(b.host.socket);
+  usleep(1'200'000);  // at least one status goes to the closed port
+  b.host.socket = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in a = b.host.bridge_address;
+  a.sin_port = htons(static_cast<uint16_t>(b.host.port));
+  ASSERT_EQ(bind(b.host.socket, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  for (int i = 0; i < 3; ++i) {
+    send_control(b.host, wire::kHeartbeat, 0);
+    b.skip_for(400);
+  }
+  EXPECT_TRUE(b.next_status("running", 2000));
+  EXPECT_EQ(wait_bridge(b.host, 0), -1);
+  send_control(b.host, wire::kStop, 0);
+  EXPECT_EQ(wait_bridge(b.host, 2000), 0);
+}
+
+// A FIFO (whose open would wait for a writer) or a device (which never
+// ends) in place of a face model file is a missing model.
+TEST(BridgeEndToEnd, SpecialFileInPlaceOfAFaceFileIsAMissingModel) {
+  SKIP_WITHOUT_MODELS();
+  namespace fs = std::filesystem;
+  const struct {
+    const char* name;
+    bool fifo;  // else a link to /dev/zero
+    const char* message;
+  } cases[] = {
+      {"face_detector.tflite", true, "Cannot load model "},
+      {"face_blendshapes.tflite", false, "Cannot load model "},
+      {"geometry_pipeline_metadata_landmarks.binarypb", true, "Invalid face geometry metadata: "},
+      {"geometry_pipeline_metadata_landmarks.binarypb", false, "Invalid face geometry metadata: "}};
+  const fs::path root =
+      fs::temp_directory_path() / ("bridge-special-models-" + std::to_string(getpid()));
+  for (const auto& c : cases) {
+    fs::remove_all(root);
+    fs::create_directories(root / "face");
+    for (const auto& entry : fs::directory_iterator(shared_models() + "/face")) {
+      const fs::path name = entry.path().filename();
+      if (name != c.name) fs::create_symlink(entry.path(), root / "face" / name);
+    }
+    const fs::path special = root / "face" / c.name;
+    if (c.fifo) {
+      ASSERT_EQ(mkfifo(special.c_str(), 0600), 0);
+    } else {
+      fs::create_symlink("/dev/zero", special);
+    }
+    RunningBridge b;
+    b.start({"--frames", "/nonexistent/frames", "--models", root.string()});
+    const auto error = b.next_status("error", 5000);
+    ASSERT_TRUE(error) << special;
+    EXPECT_NE(payload(*error).find("\"code\":\"models_missing\",\"message\":\"" +
+                                   std::string(c.message) + special.string() + ".\""),
+              std::string::npos)
+        << payload(*error);
+    EXPECT_EQ(wait_bridge(b.host, 3000), 1) << special;
+  }
+  fs::remove_all(root);
 }
 
 TEST(BridgeEndToEnd, CommandLineFailurePrintsOneLineDiscoveryPrintsTheList) {

@@ -1,6 +1,7 @@
 #pragma once
 
 // Helpers for tests that run the real bridge executable.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -52,6 +53,9 @@ struct RunningBridge {
   void start(const std::vector<std::string>& args) {
     std::string error;
     ASSERT_TRUE(open_host(host, error)) << error;
+    // The child must not inherit the host's socket: it would hold the host's
+    // port for as long as it runs.
+    ASSERT_EQ(fcntl(host.socket, F_SETFD, FD_CLOEXEC), 0);
     ASSERT_TRUE(start_bridge(host, bridge_path(), args, error)) << error;
   }
 

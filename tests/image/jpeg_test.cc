@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "image/decode_jpeg.h"
+#include "image/jpeg_scans.h"
 #include "image/load_image.h"
 
 namespace {
@@ -117,7 +118,98 @@ TEST(DecodeJpeg, ProgressiveDecodesEndlessScansRefused) {
   EXPECT_FALSE(decode(hostile, out));
 }
 
-TEST(LoadImage, DecodesAnyNameRefusesMissingDirectoryEmptyFifoDevice) {
+// A progressive file in `scans` scans (its own ten cut short, or the last
+// repeated) whose frame header claims w x h pixels: the data is that of a
+// small picture, so decoding costs little beyond the output itself.
+Bytes progressive_claiming(int w, int h, int scans) {
+  const Bytes jpeg = jpeg_of(64, 48, TJSAMP_420, TJFLAG_PROGRESSIVE);
+  std::vector<long> starts;  // only markers hold 0xFF 0xDA: the library stuffs its data
+  for (size_t at = 0; at + 1 < jpeg.size(); ++at) {
+    if (jpeg[at] == 0xFF && jpeg[at + 1] == 0xDA) starts.push_back(long(at));
+  }
+  starts.push_back(long(jpeg.size()) - 2);
+  EXPECT_EQ(starts.size(), 11u);
+  Bytes b(jpeg.begin(), jpeg.begin() + starts[size_t(std::min(scans, 10))]);
+  for (int k = 10; k < scans; ++k) {
+    b.insert(b.end(), jpeg.begin() + starts[9], jpeg.begin() + starts[10]);
+  }
+  b.insert(b.end(), {0xFF, 0xD9});
+  const uint8_t size[4] = {uint8_t(h >> 8), uint8_t(h), uint8_t(w >> 8), uint8_t(w)};
+  std::copy(size, size + 4, b.begin() + marker(b, 0xC2) + 5);
+  return b;
+}
+
+TEST(JpegScans, CountsScansAsTheDecoderMeetsThem) {
+  const Bytes soi = {0xFF, 0xD8}, eoi = {0xFF, 0xD9};
+  const Bytes sos = {0xFF, 0xDA, 0x00, 0x08, 0x01, 0x01, 0x00, 0x00, 0x3F, 0x00};
+  // An APP1 segment holding a whole thumbnail, markers and all.
+  const Bytes app1 = {0xFF, 0xE1, 0x00, 0x0C, 0xFF, 0xD8, 0xFF,
+                      0xDA, 0x00, 0x02, 0xFF, 0xD9, 0xFF, 0xDA};
+  // Entropy-coded data: stuffed 0xFF, restart markers, fill bytes.
+  const Bytes data = {0x12, 0xFF, 0x00, 0x34, 0xFF, 0xD0, 0x56, 0xFF, 0xFF, 0x00, 0x78};
+  const Bytes sof2 = {0xFF, 0xC2, 0x00, 0x04, 0x08, 0x00};
+  const auto join = [](std::initializer_list<Bytes> parts) {
+    Bytes b;
+    for (const Bytes& p : parts) b.insert(b.end(), p.begin(), p.end());
+    return b;
+  };
+  const struct {
+    const char* what;
+    Bytes bytes;
+    int64_t count;
+    bool progressive;
+  } cases[] = {
+      {"two scans", join({soi, sos, data, sos, data, eoi}), 2, false},
+      {"thumbnail skipped by length", join({soi, app1, sos, data, eoi}), 1, false},
+      {"nothing after the end", join({soi, sos, eoi, sos, sos}), 1, false},
+      {"fill bytes before markers", join({soi, {0xFF, 0xFF}, sos, data, {0xFF}, sos, eoi}), 2, false},
+      {"progressive frame", join({soi, sof2, sos, data}), 1, true},
+      {"segment cut short", join({soi, sos, {0xFF, 0xDA, 0x00}}), 1, false},
+      {"not a JPEG", join({{0x00}, soi, sos}), 0, false},
+  };
+  for (const auto& c : cases) {
+    const JpegScans scans = jpeg_scans(c.bytes.data(), c.bytes.size());
+    EXPECT_EQ(scans.count, c.count) << c.what;
+    EXPECT_EQ(scans.progressive, c.progressive) << c.what;
+  }
+}
+
+// The work one frame may cost: pixels x scans up to that of a 4096 x 4096
+// progressive file in ten scans; a multi-scan picture up to 8192 x 4096
+// pixels and 16 MiB; a baseline one up to the largest size and
+// kMaxJpegBytes. Refusals write nothing.
+TEST(DecodeJpeg, WorkBoundFromPixelsAndScans) {
+  const struct {
+    int w, h, scans;
+    bool decodes;
+  } cases[] = {
+      {4096, 4096, 10, true}, {4096, 4096, 11, false}, {8192, 4096, 5, true},
+      {8192, 4097, 1, false}, {8192, 8192, 490, false},  // seconds of work, then only a warning
+  };
+  for (const auto& c : cases) {
+    Image out{3, 2, Bytes(18, 9)};
+    EXPECT_EQ(decode(progressive_claiming(c.w, c.h, c.scans), out), c.decodes)
+        << c.w << "x" << c.h << ", " << c.scans << " scans";
+    if (!c.decodes) {
+      EXPECT_TRUE(out.width == 3 && out.pixels == Bytes(18, 9)) << c.w << "x" << c.h;
+    }
+  }
+  Bytes baseline = jpeg_of(16, 16, TJSAMP_444);
+  const uint8_t largest[4] = {0x20, 0x00, 0x20, 0x00};
+  std::copy(largest, largest + 4, baseline.begin() + marker(baseline, 0xC0) + 5);
+  Image out;
+  EXPECT_TRUE(decode(baseline, out) && out.width == 8192 && out.height == 8192);
+  // Bytes count too, trailing junk included: 16 MiB for a multi-scan frame,
+  // kMaxJpegBytes for any.
+  const auto padded = [](Bytes b, size_t size) { return b.resize(size), b; };
+  const Bytes progressive = jpeg_of(16, 16, TJSAMP_444, TJFLAG_PROGRESSIVE);
+  EXPECT_TRUE(decode(padded(progressive, size_t{16} << 20), out));
+  EXPECT_FALSE(decode(padded(progressive, (size_t{16} << 20) + 1), out));
+  EXPECT_TRUE(decode(padded(jpeg_of(16, 16, TJSAMP_444), kMaxJpegBytes), out));
+  EXPECT_FALSE(decode(padded(jpeg_of(16, 16, TJSAMP_444), kMaxJpegBytes + 1), out));
+}
+
+TEST(LoadImage, DecodesAnyNameRefusesMissingDirectoryEmptyFifoDeviceEndlessHuge) {
   namespace fs = std::filesystem;
   const fs::path dir = fs::temp_directory_path() / ("load_image_test_" + std::to_string(getpid()));
   fs::create_directories(dir / "folder.jpg");
@@ -126,10 +218,14 @@ TEST(LoadImage, DecodesAnyNameRefusesMissingDirectoryEmptyFifoDevice) {
       .write(reinterpret_cast<const char*>(jpeg.data()), std::streamsize(jpeg.size()));
   std::ofstream(dir / "empty.jpg").close();
   ASSERT_EQ(mkfifo((dir / "fifo.jpg").c_str(), 0600), 0);  // opening it to read would block
+  std::ofstream(dir / "huge.jpg", std::ios::binary)
+      .write(reinterpret_cast<const char*>(jpeg.data()), std::streamsize(jpeg.size()));
+  fs::resize_file(dir / "huge.jpg", kMaxJpegBytes + 1);  // a frame, then a hole of zeros
   Image out;
   EXPECT_TRUE(load_image((dir / "frame.bin").string(), out) && out.width == 20);
   for (const fs::path& path : {dir / "missing.jpg", dir / "folder.jpg", dir / "empty.jpg",
-                               dir / "fifo.jpg", fs::path("/dev/zero")}) {
+                               dir / "fifo.jpg", dir / "huge.jpg", fs::path("/dev/zero"),
+                               fs::path("/proc/self/pagemap")}) {  // says 0 bytes, never ends
     Image kept{3, 2, Bytes(18, 9)};
     EXPECT_FALSE(load_image(path.string(), kept)) << path;
     EXPECT_TRUE(kept.width == 3 && kept.height == 2 && kept.pixels == Bytes(18, 9)) << path;

@@ -1,0 +1,18 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// What the markers of a JPEG stream say about the work of decoding it.
+struct JpegScans {
+  int64_t count = 0;         // start-of-scan markers before the end of the image
+  bool progressive = false;  // a progressive frame header (SOF2, SOF6, SOF10, SOF14)
+};
+
+// Walks the markers of `data` the way the decoder meets them, without
+// decoding: segments are skipped by their declared length (so a thumbnail
+// inside an APP segment does not count), entropy-coded data up to the next
+// marker that is neither a stuffed 0xFF nor a restart marker. Stops at the
+// end of the image, at a segment cut short, or at the end of `data`. Linear
+// in `size`, no allocation; bytes that are not a JPEG give an empty result.
+JpegScans jpeg_scans(const uint8_t* data, size_t size);
