@@ -1,8 +1,10 @@
 // Writes the model loader fuzz seeds into the folder given: two small models
-// that together use every operator and fusion, each checked to compile and run.
+// that together use every operator and fusion, and a graph recipe for the
+// structured mode, each checked to compile and run.
 #include <cstdio>
 #include <string>
 
+#include "fuzz/model_loader_graph.h"
 #include "tests/runtime/model_builder.h"
 
 namespace {
@@ -57,8 +59,18 @@ std::vector<uint8_t> mixer_model() {
   return m.finish();
 }
 
+// Recipes for the structured mode: a convolution and the residual ADD and
+// RELU that fuse into it; a convolution and ADD whose result a NEG reads.
+std::vector<uint8_t> fused_chain_recipe() {
+  return {model_loader_fuzz::kRecipe, 2, 0, 0, 1, 0, 2, 0, 2, 2, 0, 2, 0, 3, 3, 2, 0, 4};
+}
+std::vector<uint8_t> fused_then_read_recipe() {
+  return {model_loader_fuzz::kRecipe, 2, 0, 0, 1, 0, 2, 0, 2, 2, 0, 2, 0, 6, 3, 2, 0, 0};
+}
+
 bool write(const std::string& path, const std::vector<uint8_t>& bytes) {
-  const Result check = run(bytes);
+  const bool recipe = bytes[0] == model_loader_fuzz::kRecipe;
+  const Result check = run(recipe ? model_loader_fuzz::graph_from_recipe(bytes.data() + 1, bytes.size() - 1) : bytes);
   if (check.stage != kRan) return std::fprintf(stderr, "seed %s: %s\n", path.c_str(), check.error.c_str()), false;
   FILE* f = std::fopen(path.c_str(), "wb");
   const bool ok = f && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
@@ -70,5 +82,9 @@ bool write(const std::string& path, const std::vector<uint8_t>& bytes) {
 int main(int argc, char** argv) {
   if (argc != 2) return std::fprintf(stderr, "usage: model_loader_seeds DIR\n"), 2;
   const std::string dir = argv[1];
-  return write(dir + "/vision.tflite", vision_model()) && write(dir + "/mixer.tflite", mixer_model()) ? 0 : 1;
+  return write(dir + "/vision.tflite", vision_model()) && write(dir + "/mixer.tflite", mixer_model()) &&
+                 write(dir + "/fused_chain.recipe", fused_chain_recipe()) &&
+                 write(dir + "/fused_then_read.recipe", fused_then_read_recipe())
+             ? 0
+             : 1;
 }

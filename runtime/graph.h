@@ -15,6 +15,7 @@ namespace runtime {
 struct Step {
   std::unique_ptr<Kernel> kernel;
   int32_t code = 0;
+  int op = -1;  // the operator whose prepare function added the step
   std::vector<int> reads, writes;
 };
 

@@ -1,7 +1,9 @@
 // Speed of the convolution kernels on the shapes of our face and hand models,
 // one thread, in time and GFLOP/s (shown as GFLOP=N/s; a multiply-add counts
-// as two).
+// as two), for each vector kernel family the processor runs (the name's
+// first part), so that AVX2 and AVX-512 can be compared on one machine.
 //   kernels_bench --benchmark_min_time=0.2
+//   kernels_bench --benchmark_filter='^avx512/'
 
 #include <benchmark/benchmark.h>
 
@@ -10,11 +12,14 @@
 #include <vector>
 
 #include "runtime/kernels/conv2d.h"
+#include "runtime/kernels/kernel_family.h"
+#include "runtime/kernels/shape_check.h"
 
 namespace {
 
 using runtime::Activation;
 using runtime::Conv2DShape;
+using runtime::kernels::KernelFamily;
 
 struct ConvCase {
   const char* model;  // where the shape comes from
@@ -50,7 +55,7 @@ std::vector<float> random_floats(size_t n, std::mt19937& rng) {
   return v;
 }
 
-void run_conv(benchmark::State& state, const ConvCase& c) {
+void run_conv(benchmark::State& state, KernelFamily family, const ConvCase& c) {
   const Conv2DShape s = shape_of(c);
   std::mt19937 rng(1);
   const size_t in_per_group = s.in_channels / s.groups;
@@ -68,11 +73,11 @@ void run_conv(benchmark::State& state, const ConvCase& c) {
   post.add_residual = c.residual_prelu;
   post.prelu_alpha = c.residual_prelu ? alpha.data() : nullptr;
   std::string error;
-  auto kernel = runtime::Conv2DKernel::create(s, weights.data(), bias.data(), post, error);
-  if (!kernel) {
+  if (!runtime::kernels::check_conv2d(s, weights.data(), post, error)) {
     state.SkipWithError(error.c_str());
     return;
   }
+  auto kernel = runtime::kernels::make_conv2d(family, s, weights.data(), bias.data(), post);
   for (auto _ : state) {
     kernel->run(input.data(), output.data(), residual.data());
     benchmark::DoNotOptimize(output.data());
@@ -176,8 +181,13 @@ const std::vector<ConvCase>& cases() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  for (const ConvCase& c : cases())
-    benchmark::RegisterBenchmark(name_of(c).c_str(), run_conv, c)->Unit(benchmark::kMicrosecond);
+  for (KernelFamily f : {KernelFamily::kAvx2, KernelFamily::kAvx512}) {
+    if (f > runtime::kernels::processor_kernel_family()) continue;
+    const std::string family = runtime::kernels::kernel_family_name(f);
+    for (const ConvCase& c : cases())
+      benchmark::RegisterBenchmark((family + "/" + name_of(c)).c_str(), run_conv, f, c)
+          ->Unit(benchmark::kMicrosecond);
+  }
   benchmark::RegisterBenchmark("fc/hand_lmk/1152->63", run_fully_connected, 1152, 63)
       ->Unit(benchmark::kMicrosecond);
   benchmark::Initialize(&argc, argv);

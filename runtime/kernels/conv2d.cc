@@ -1,10 +1,7 @@
 #include "runtime/kernels/conv2d.h"
 
-#include "runtime/kernels/depthwise_conv.h"
-#include "runtime/kernels/gemm_conv.h"
-#include "runtime/kernels/plain_conv.h"
+#include "runtime/kernels/kernel_family.h"
 #include "runtime/kernels/shape_check.h"
-#include "runtime/kernels/vector_support.h"
 
 namespace runtime {
 
@@ -12,9 +9,7 @@ std::unique_ptr<Conv2DKernel> Conv2DKernel::create(const Conv2DShape& shape, con
                                                    const float* bias, const Conv2DPostOps& post,
                                                    std::string& error) {
   if (!kernels::check_conv2d(shape, weights, post, error)) return nullptr;
-  if (!kernels::has_vector_kernels()) return kernels::make_plain_conv2d(shape, weights, bias, post);
-  if (shape.groups > 1) return kernels::make_depthwise_conv2d(shape, weights, bias, post);
-  return kernels::make_gemm_conv2d(shape, weights, bias, post);
+  return kernels::make_conv2d(kernels::chosen_kernel_family(), shape, weights, bias, post);
 }
 
 }  // namespace runtime

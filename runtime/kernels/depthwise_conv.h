@@ -12,4 +12,9 @@ namespace runtime::kernels {
 std::unique_ptr<Conv2DKernel> make_depthwise_conv2d(const Conv2DShape& shape, const float* weights,
                                                     const float* bias, const Conv2DPostOps& post);
 
+// The same on AVX-512; the caller checks that the processor has AVX-512F.
+std::unique_ptr<Conv2DKernel> make_depthwise_conv2d_avx512(const Conv2DShape& shape,
+                                                           const float* weights, const float* bias,
+                                                           const Conv2DPostOps& post);
+
 }  // namespace runtime::kernels

@@ -1,4 +1,5 @@
 #include "runtime/kernels/conv2d.h"
+#include "runtime/kernels/kernel_family.h"
 #include "runtime/kernels/shape_check.h"
 
 namespace runtime {
@@ -23,7 +24,18 @@ std::unique_ptr<FullyConnectedKernel> FullyConnectedKernel::create(const FullyCo
                                                                    const float* bias,
                                                                    Activation activation,
                                                                    std::string& error) {
-  if (!kernels::check_fully_connected(shape, weights, activation, error)) return nullptr;
+  return kernels::make_fully_connected(kernels::chosen_kernel_family(), shape, weights, bias,
+                                       activation, error);
+}
+
+namespace kernels {
+
+std::unique_ptr<FullyConnectedKernel> make_fully_connected(KernelFamily family,
+                                                           const FullyConnectedShape& shape,
+                                                           const float* weights, const float* bias,
+                                                           Activation activation,
+                                                           std::string& error) {
+  if (!check_fully_connected(shape, weights, activation, error)) return nullptr;
   Conv2DShape conv;
   conv.in_height = conv.out_height = 1;
   conv.in_width = conv.out_width = shape.batch;
@@ -31,9 +43,10 @@ std::unique_ptr<FullyConnectedKernel> FullyConnectedKernel::create(const FullyCo
   conv.out_channels = shape.out_features;
   Conv2DPostOps post;
   post.activation = activation;
-  auto kernel = Conv2DKernel::create(conv, weights, bias, post, error);
-  if (!kernel) return nullptr;
-  return std::make_unique<ConvFullyConnected>(std::move(kernel));
+  if (!check_conv2d(conv, weights, post, error)) return nullptr;
+  return std::make_unique<ConvFullyConnected>(make_conv2d(family, conv, weights, bias, post));
 }
+
+}  // namespace kernels
 
 }  // namespace runtime

@@ -8,4 +8,10 @@ inline bool has_vector_kernels() {
   return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
 }
 
+// Whether it also runs the AVX-512 kernels, which need only the foundation
+// instructions (with the AVX2 and FMA ones they imply).
+inline bool has_avx512_kernels() {
+  return has_vector_kernels() && __builtin_cpu_supports("avx512f");
+}
+
 }  // namespace runtime::kernels

@@ -142,13 +142,15 @@ bool prepare_binary(OpContext& ctx, BinaryOp op, const fb::ArithmeticOptions* op
     return false;
   float lo, hi;
   const auto act = options ? options->fused_activation_function() : fb::ActivationFunctionType_NONE;
-  if (!activation_range(act, lo, hi)) return ctx.fail("fused activation not supported");
+  if (!activation_range(act, lo, hi))
+    return ctx.fail(std::string("fused activation ") + fb::EnumNameActivationFunctionType(act) + " not supported");
   const int a = ctx.input(0), b = ctx.input(1), out = ctx.output(0);
   Shape out_shape;
   if (!broadcast_shape(ctx.shape(a), ctx.shape(b), out_shape))
     return ctx.fail("shapes " + ctx.shape(a).str() + " and " + ctx.shape(b).str() + " do not broadcast");
   // PRELU never grows its input: the slope broadcasts into it.
-  if (op == BinaryOp::kPrelu && !(out_shape == ctx.shape(a))) return ctx.fail("slope does not fit the input");
+  if (op == BinaryOp::kPrelu && !(out_shape == ctx.shape(a)))
+    return ctx.fail("slope " + ctx.shape(b).str() + " does not fit the input " + ctx.shape(a).str());
   ctx.set_shape(out, out_shape);
   const BroadcastPlan plan = make_plan(ctx.shape(a), ctx.shape(b), out_shape);
   const bool clamp = act != fb::ActivationFunctionType_NONE;

@@ -45,14 +45,16 @@ bool prepare_concatenation(OpContext& ctx) {
   if (!ok) return false;
   float lo, hi;
   const auto act = o ? o->fused_activation_function() : fb::ActivationFunctionType_NONE;
-  if (!activation_range(act, lo, hi)) return ctx.fail("fused activation not supported");
+  if (!activation_range(act, lo, hi))
+    return ctx.fail(std::string("fused activation ") + fb::EnumNameActivationFunctionType(act) + " not supported");
   for (int i = 0; i < ctx.num_inputs(); ++i)
     if (!ctx.float_input(i)) return false;
   const Shape& first = ctx.shape(ctx.input(0));
   const int rank = first.rank;
   int axis = o ? o->axis() : 0;
   if (axis < 0) axis += rank;
-  if (axis < 0 || axis >= rank) return ctx.fail("axis out of range");
+  if (axis < 0 || axis >= rank)
+    return ctx.fail("axis " + std::to_string(o ? o->axis() : 0) + " outside rank " + std::to_string(rank));
   Shape out_shape = first;
   out_shape.dims[axis] = 0;
   int64_t outer = 1;
@@ -61,15 +63,20 @@ bool prepare_concatenation(OpContext& ctx) {
   std::vector<int64_t> inner;
   for (int i = 0; i < ctx.num_inputs(); ++i) {
     const Shape& s = ctx.shape(ctx.input(i));
-    if (s.rank != rank) return ctx.fail("inputs differ in rank");
+    if (s.rank != rank)
+      return ctx.fail("input " + std::to_string(i) + " " + s.str() + " differs in rank from input 0 " + first.str());
     for (int d = 0; d < rank; ++d)
-      if (d != axis && s.dims[d] != first.dims[d]) return ctx.fail("inputs differ outside the axis");
+      if (d != axis && s.dims[d] != first.dims[d])
+        return ctx.fail("input " + std::to_string(i) + " " + s.str() + " differs from input 0 " + first.str() +
+                        " outside axis " + std::to_string(axis));
     out_shape.dims[axis] += s.dims[axis];
-    if (out_shape.dims[axis] > kMaxElements) return ctx.fail("output too large");
+    if (out_shape.dims[axis] > kMaxElements)
+      return ctx.fail("axis " + std::to_string(axis) + " would exceed " + std::to_string(kMaxElements) + " elements");
     inputs.push_back(ctx.input(i));
     inner.push_back(outer ? s.elements() / std::max<int64_t>(outer, 1) : 0);
   }
-  if (out_shape.elements() > kMaxElements) return ctx.fail("output too large");
+  if (out_shape.elements() > kMaxElements)
+    return ctx.fail("output " + out_shape.str() + " has more than " + std::to_string(kMaxElements) + " elements");
   ctx.set_shape(ctx.output(0), out_shape);
   std::vector<int> reads = inputs;
   ctx.add_step(std::make_unique<ConcatKernel>(std::move(inputs), std::move(inner), outer, ctx.output(0), lo, hi,

@@ -6,8 +6,6 @@ namespace runtime {
 
 namespace {
 
-constexpr int32_t kAdd = 0, kRelu = 19, kRelu6 = 21, kPrelu = 54;
-
 class ConvolutionKernel final : public Kernel {
  public:
   ConvolutionKernel(std::unique_ptr<Conv2DKernel> conv, int in, int out, int residual)
@@ -44,7 +42,8 @@ void fold_following(OpContext& ctx, const Shape& out_shape, PostChain& chain) {
       const auto* options = add.table->builtin_options_as_AddOptions();
       Activation act;
       const bool options_ok = add.table->builtin_options_type() == fb::BuiltinOptions_NONE || options;
-      if (add.code == kAdd && !add.custom && options_ok && add.inputs.size() == 2 && add.outputs.size() == 1 &&
+      if (add.code == fb::BuiltinOperator_ADD && !add.custom && options_ok && add.inputs.size() == 2 &&
+          add.outputs.size() == 1 &&
           kernel_activation(options ? options->fused_activation_function() : fb::ActivationFunctionType_NONE, act)) {
         const int r = add.inputs[0] == t ? add.inputs[1] : add.inputs[0];
         if (r >= 0 && r != t && float_tensor(ctx, r) && float_tensor(ctx, add.outputs[0]) &&
@@ -62,9 +61,9 @@ void fold_following(OpContext& ctx, const Shape& out_shape, PostChain& chain) {
     const int c = ctx.sole_consumer(t);
     if (c >= 0) {
       const OperatorDesc& op = ctx.desc_at(c);
-      if ((op.code == kRelu || op.code == kRelu6) && !op.custom && op.inputs.size() == 1 &&
-          op.outputs.size() == 1 && float_tensor(ctx, op.outputs[0])) {
-        chain.post.activation = op.code == kRelu ? Activation::kRelu : Activation::kRelu6;
+      if ((op.code == fb::BuiltinOperator_RELU || op.code == fb::BuiltinOperator_RELU6) && !op.custom &&
+          op.inputs.size() == 1 && op.outputs.size() == 1 && float_tensor(ctx, op.outputs[0])) {
+        chain.post.activation = op.code == fb::BuiltinOperator_RELU ? Activation::kRelu : Activation::kRelu6;
         t = op.outputs[0];
         ctx.absorb(c, out_shape);
       }
@@ -74,7 +73,7 @@ void fold_following(OpContext& ctx, const Shape& out_shape, PostChain& chain) {
     const int c = ctx.sole_consumer(t);
     if (c >= 0) {
       const OperatorDesc& op = ctx.desc_at(c);
-      if (op.code == kPrelu && !op.custom && op.inputs.size() == 2 && op.outputs.size() == 1 &&
+      if (op.code == fb::BuiltinOperator_PRELU && !op.custom && op.inputs.size() == 2 && op.outputs.size() == 1 &&
           op.inputs[0] == t && op.inputs[1] >= 0 && float_tensor(ctx, op.outputs[0]) &&
           ctx.has_constant(op.inputs[1]) && ctx.type(op.inputs[1]) == fb::TensorType_FLOAT32) {
         // Only a slope per channel (every other dimension 1) fits the kernel.
@@ -123,10 +122,14 @@ bool prepare_convolution(OpContext& ctx, const ConvParams& p) {
   if (!ctx.expect_counts(2, 3, 1) || !ctx.float_output(0)) return false;
   if (p.stride_h < 1 || p.stride_w < 1 || p.dilation_h < 1 || p.dilation_w < 1 || p.stride_h > 1024 ||
       p.stride_w > 1024 || p.dilation_h > 1024 || p.dilation_w > 1024)
-    return ctx.fail("bad stride or dilation");
-  if (p.padding != fb::Padding_SAME && p.padding != fb::Padding_VALID) return ctx.fail("bad padding");
+    return ctx.fail("stride " + std::to_string(p.stride_h) + "x" + std::to_string(p.stride_w) + " or dilation " +
+                    std::to_string(p.dilation_h) + "x" + std::to_string(p.dilation_w) + " outside 1 to 1024");
+  if (p.padding != fb::Padding_SAME && p.padding != fb::Padding_VALID)
+    return ctx.fail("padding " + std::to_string(p.padding) + " is neither SAME nor VALID");
   Conv2DPostOps post;
-  if (!kernel_activation(p.activation, post.activation)) return ctx.fail("fused activation not supported");
+  if (!kernel_activation(p.activation, post.activation))
+    return ctx.fail(std::string("fused activation ") + fb::EnumNameActivationFunctionType(p.activation) +
+                    " not supported");
 
   const OpContext::FoldedPad* fold = ctx.folded_pad();
   const int in = fold ? fold->source : ctx.input(0);
@@ -134,11 +137,11 @@ bool prepare_convolution(OpContext& ctx, const ConvParams& p) {
   const int filter = ctx.input(1);
   const int bias = ctx.num_inputs() > 2 ? ctx.input(2) : -1;
   const Shape& x = ctx.shape(in);
-  if (x.rank != 4) return ctx.fail("input is not 4-D");
+  if (x.rank != 4) return ctx.fail("input has shape " + x.str() + ", not 4-D");
   const float* weights = ctx.constant_floats(filter);
   if (!weights) return false;
   const Shape& w = ctx.shape(filter);
-  if (w.rank != 4) return ctx.fail("filter is not 4-D");
+  if (w.rank != 4) return ctx.fail("filter has shape " + w.str() + ", not 4-D");
 
   Conv2DShape s;
   s.batch = x.dims[0];
@@ -153,15 +156,18 @@ bool prepare_convolution(OpContext& ctx, const ConvParams& p) {
   s.dilation_width = p.dilation_w;
   if (p.depthwise) {
     if (w.dims[0] != 1 || w.dims[3] != s.in_channels)
-      return ctx.fail("only a depth multiplier of 1 is supported");
+      return ctx.fail("filter " + w.str() + " over " + std::to_string(s.in_channels) +
+                      " channels: only a depth multiplier of 1 is supported");
     s.out_channels = s.in_channels;
     s.groups = s.in_channels;
   } else {
-    if (w.dims[3] != s.in_channels) return ctx.fail("filter depth differs from the input's");
+    if (w.dims[3] != s.in_channels)
+      return ctx.fail("filter " + w.str() + " has depth " + std::to_string(w.dims[3]) + ", the input " +
+                      std::to_string(s.in_channels));
     s.out_channels = w.dims[0];
   }
   if (s.batch < 1 || s.in_channels < 1 || s.out_channels < 1 || s.kernel_height < 1 || s.kernel_width < 1)
-    return ctx.fail("empty convolution");
+    return ctx.fail("empty convolution: input " + x.str() + ", filter " + w.str());
   int in_h = s.in_height, in_w = s.in_width;
   if (fold) {
     in_h += fold->top + fold->bottom;
@@ -171,7 +177,7 @@ bool prepare_convolution(OpContext& ctx, const ConvParams& p) {
   if (!conv_output_size(p.padding, in_h, s.kernel_height, s.stride_height, s.dilation_height, s.out_height, pt,
                         pb) ||
       !conv_output_size(p.padding, in_w, s.kernel_width, s.stride_width, s.dilation_width, s.out_width, pl, pr))
-    return ctx.fail("output would be empty");
+    return ctx.fail("output of input " + x.str() + " and filter " + w.str() + " would be empty");
   s.pad_top = pt + (fold ? fold->top : 0);
   s.pad_bottom = pb + (fold ? fold->bottom : 0);
   s.pad_left = pl + (fold ? fold->left : 0);
@@ -181,10 +187,13 @@ bool prepare_convolution(OpContext& ctx, const ConvParams& p) {
   if (bias >= 0) {
     bias_data = ctx.constant_floats(bias);
     if (!bias_data) return false;
-    if (ctx.shape(bias).elements() != s.out_channels) return ctx.fail("bias size differs from the output depth");
+    if (ctx.shape(bias).elements() != s.out_channels)
+      return ctx.fail("bias of " + std::to_string(ctx.shape(bias).elements()) + " values for " +
+                      std::to_string(s.out_channels) + " output channels");
   }
   const Shape out_shape = Shape::of({s.batch, s.out_height, s.out_width, s.out_channels});
-  if (out_shape.elements() > kMaxElements) return ctx.fail("output too large");
+  if (out_shape.elements() > kMaxElements)
+    return ctx.fail("output " + out_shape.str() + " has more than " + std::to_string(kMaxElements) + " elements");
   ctx.set_shape(ctx.output(0), out_shape);
 
   PostChain chain;

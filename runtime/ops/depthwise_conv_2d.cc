@@ -9,7 +9,8 @@ bool prepare_depthwise_conv_2d(OpContext& ctx) {
   if (!ok) return false;
   if (!o) return ctx.fail("options missing");
   // The filter's shape decides the multiplier; a stated one must agree.
-  if (o->depth_multiplier() > 1) return ctx.fail("only a depth multiplier of 1 is supported");
+  if (o->depth_multiplier() > 1)
+    return ctx.fail("depth multiplier " + std::to_string(o->depth_multiplier()) + ": only 1 is supported");
   return prepare_convolution(ctx, conv_params(*o, true));
 }
 

@@ -27,8 +27,10 @@ bool prepare_fully_connected(OpContext& ctx) {
   if (!ok) return false;
   Activation act = Activation::kNone;
   if (!kernel_activation(o ? o->fused_activation_function() : fb::ActivationFunctionType_NONE, act))
-    return ctx.fail("fused activation not supported");
-  if (o && o->weights_format() != 0) return ctx.fail("weights format not supported");
+    return ctx.fail(std::string("fused activation ") +
+                    fb::EnumNameActivationFunctionType(o->fused_activation_function()) + " not supported");
+  if (o && o->weights_format() != 0)
+    return ctx.fail("weights format " + std::to_string(o->weights_format()) + " not supported");
   const bool keep_dims = o && o->keep_num_dims();
   const int in = ctx.input(0), out = ctx.output(0);
   const int weights_tensor = ctx.input(1);
@@ -37,28 +39,34 @@ bool prepare_fully_connected(OpContext& ctx) {
   if (!weights) return false;
   const Shape& w = ctx.shape(weights_tensor);
   const Shape& x = ctx.shape(in);
-  if (w.rank != 2 || w.dims[0] < 1 || w.dims[1] < 1) return ctx.fail("weights are not a non-empty matrix");
+  if (w.rank != 2 || w.dims[0] < 1 || w.dims[1] < 1)
+    return ctx.fail("weights " + w.str() + " are not a non-empty matrix");
   FullyConnectedShape s;
   s.out_features = w.dims[0];
   s.in_features = w.dims[1];
   const int64_t elements = x.elements();
-  if (elements == 0 || elements % s.in_features != 0) return ctx.fail("input size is not a multiple of the depth");
+  if (elements == 0 || elements % s.in_features != 0)
+    return ctx.fail("input " + x.str() + " is not a whole number of rows of " + std::to_string(s.in_features));
   s.batch = static_cast<int>(elements / s.in_features);
   const float* bias = nullptr;
   if (bias_tensor >= 0) {
     bias = ctx.constant_floats(bias_tensor);
     if (!bias) return false;
-    if (ctx.shape(bias_tensor).elements() != s.out_features) return ctx.fail("bias size differs from the output");
+    if (ctx.shape(bias_tensor).elements() != s.out_features)
+      return ctx.fail("bias of " + std::to_string(ctx.shape(bias_tensor).elements()) + " values for " +
+                      std::to_string(s.out_features) + " outputs");
   }
   Shape out_shape;
   if (keep_dims) {
-    if (x.rank < 1 || x.back(-1) != s.in_features) return ctx.fail("input depth differs from the weights'");
+    if (x.rank < 1 || x.back(-1) != s.in_features)
+      return ctx.fail("input " + x.str() + " has a depth other than the weights' " + std::to_string(s.in_features));
     out_shape = x;
     out_shape.dims[out_shape.rank - 1] = s.out_features;
   } else {
     out_shape = Shape::of({s.batch, s.out_features});
   }
-  if (out_shape.elements() > kMaxElements) return ctx.fail("output too large");
+  if (out_shape.elements() > kMaxElements)
+    return ctx.fail("output " + out_shape.str() + " has more than " + std::to_string(kMaxElements) + " elements");
   ctx.set_shape(out, out_shape);
   std::string error;
   auto fc = FullyConnectedKernel::create(s, weights, bias, act, error);

@@ -59,7 +59,7 @@ bool prepare_max_pool_2d(OpContext& ctx) {
   if (!ok) return false;
   if (!o) return ctx.fail("options missing");
   const Shape& x = ctx.shape(ctx.input(0));
-  if (x.rank != 4) return ctx.fail("input is not 4-D");
+  if (x.rank != 4) return ctx.fail("input has shape " + x.str() + ", not 4-D");
   PoolGeometry g{};
   g.batch = x.dims[0];
   g.in_h = x.dims[1];
@@ -71,13 +71,18 @@ bool prepare_max_pool_2d(OpContext& ctx) {
   g.stride_w = o->stride_w();
   if (g.filter_h < 1 || g.filter_w < 1 || g.stride_h < 1 || g.stride_w < 1 || g.filter_h > 4096 ||
       g.filter_w > 4096 || g.stride_h > 4096 || g.stride_w > 4096)
-    return ctx.fail("bad filter or stride");
-  if (o->padding() != fb::Padding_SAME && o->padding() != fb::Padding_VALID) return ctx.fail("bad padding");
-  if (!activation_range(o->fused_activation_function(), g.lo, g.hi)) return ctx.fail("fused activation not supported");
+    return ctx.fail("filter " + std::to_string(g.filter_h) + "x" + std::to_string(g.filter_w) + " or stride " +
+                    std::to_string(g.stride_h) + "x" + std::to_string(g.stride_w) + " outside 1 to 4096");
+  if (o->padding() != fb::Padding_SAME && o->padding() != fb::Padding_VALID)
+    return ctx.fail("padding " + std::to_string(o->padding()) + " is neither SAME nor VALID");
+  if (!activation_range(o->fused_activation_function(), g.lo, g.hi))
+    return ctx.fail(std::string("fused activation ") +
+                    fb::EnumNameActivationFunctionType(o->fused_activation_function()) + " not supported");
   int after;
   if (!conv_output_size(o->padding(), g.in_h, g.filter_h, g.stride_h, 1, g.out_h, g.pad_top, after) ||
       !conv_output_size(o->padding(), g.in_w, g.filter_w, g.stride_w, 1, g.out_w, g.pad_left, after))
-    return ctx.fail("output would be empty");
+    return ctx.fail("output of input " + x.str() + " and filter " + std::to_string(g.filter_h) + "x" +
+                    std::to_string(g.filter_w) + " would be empty");
   ctx.set_shape(ctx.output(0), Shape::of({g.batch, g.out_h, g.out_w, g.channels}));
   const bool clamp = o->fused_activation_function() != fb::ActivationFunctionType_NONE;
   ctx.add_step(std::make_unique<MaxPoolKernel>(ctx.input(0), ctx.output(0), g, clamp), {ctx.input(0)},

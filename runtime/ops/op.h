@@ -100,8 +100,7 @@ class OpContext {
 using PrepareFn = bool (*)(OpContext& ctx);
 
 struct OperatorRow {
-  int32_t code;
-  const char* name;
+  fb::BuiltinOperator code;
   PrepareFn prepare;
 };
 

@@ -7,8 +7,6 @@ namespace runtime {
 
 namespace {
 
-constexpr int32_t kConv2D = 3, kDepthwiseConv2D = 4;
-
 // One pass over the output, row by row along the innermost dimension: rows
 // inside the input get leading zeros, the input row and trailing zeros; all
 // other rows are zeros. Every output element is written exactly once.
@@ -66,11 +64,11 @@ bool try_fold(OpContext& ctx, const Shape& x, const std::vector<int32_t>& p) {
   const OperatorDesc& conv = ctx.desc_at(c);
   if (conv.custom || conv.inputs.empty() || conv.inputs[0] != ctx.output(0)) return false;
   fb::Padding padding;
-  if (conv.code == kConv2D) {
+  if (conv.code == fb::BuiltinOperator_CONV_2D) {
     const auto* o = conv.table->builtin_options_as_Conv2DOptions();
     if (!o) return false;
     padding = o->padding();
-  } else if (conv.code == kDepthwiseConv2D) {
+  } else if (conv.code == fb::BuiltinOperator_DEPTHWISE_CONV_2D) {
     const auto* o = conv.table->builtin_options_as_DepthwiseConv2DOptions();
     if (!o) return false;
     padding = o->padding();
@@ -89,18 +87,25 @@ bool prepare_pad(OpContext& ctx) {
   std::vector<int32_t> paddings;
   if (!ctx.constant_ints(ctx.input(1), paddings)) return false;
   const Shape& x = ctx.shape(ctx.input(0));
-  if (static_cast<int>(paddings.size()) != 2 * x.rank) return ctx.fail("paddings must be [rank, 2]");
+  if (static_cast<int>(paddings.size()) != 2 * x.rank)
+    return ctx.fail(std::to_string(paddings.size()) + " paddings for an input of rank " + std::to_string(x.rank) +
+                    ", expected " + std::to_string(2 * x.rank));
   Shape out_shape = x;
   std::vector<int32_t> before(x.rank);
   for (int d = 0; d < x.rank; ++d) {
     const int32_t lo = paddings[2 * d], hi = paddings[2 * d + 1];
-    if (lo < 0 || hi < 0 || lo > kMaxElements || hi > kMaxElements) return ctx.fail("bad padding");
+    if (lo < 0 || hi < 0 || lo > kMaxElements || hi > kMaxElements)
+      return ctx.fail("padding " + std::to_string(lo) + ", " + std::to_string(hi) + " of dimension " +
+                      std::to_string(d) + " outside 0 to " + std::to_string(kMaxElements));
     const int64_t size = int64_t{x.dims[d]} + lo + hi;
-    if (size > kMaxElements) return ctx.fail("output too large");
+    if (size > kMaxElements)
+      return ctx.fail("dimension " + std::to_string(d) + " would be " + std::to_string(size) + ", more than " +
+                      std::to_string(kMaxElements));
     out_shape.dims[d] = static_cast<int32_t>(size);
     before[d] = lo;
   }
-  if (out_shape.elements() > kMaxElements) return ctx.fail("output too large");
+  if (out_shape.elements() > kMaxElements)
+    return ctx.fail("output " + out_shape.str() + " has more than " + std::to_string(kMaxElements) + " elements");
   ctx.set_shape(ctx.output(0), out_shape);
   if (try_fold(ctx, x, paddings)) return true;
   ctx.add_step(std::make_unique<PadKernel>(ctx.input(0), ctx.output(0), x, out_shape, before), {ctx.input(0)},

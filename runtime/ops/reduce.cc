@@ -125,7 +125,7 @@ bool prepare_reduce(OpContext& ctx, bool mean) {
   bool reduce[kMaxRank] = {};
   for (int32_t a : axes) {
     if (a < 0) a += x.rank;
-    if (a < 0 || a >= x.rank) return ctx.fail("axis out of range");
+    if (a < 0 || a >= x.rank) return ctx.fail("axis " + std::to_string(a) + " outside rank " + std::to_string(x.rank));
     reduce[a] = true;  // a repeated axis counts once
   }
   int64_t strides[kMaxRank];

@@ -6,33 +6,34 @@ namespace runtime {
 
 namespace {
 
-// Builtin operator codes of the .tflite format.
+// One row per operator this runtime runs; its prepare function lives in
+// ops/<name>.cc.
 constexpr OperatorRow kOperators[] = {
-    {0, "ADD", prepare_add},
-    {2, "CONCATENATION", prepare_concatenation},
-    {3, "CONV_2D", prepare_conv_2d},
-    {4, "DEPTHWISE_CONV_2D", prepare_depthwise_conv_2d},
-    {6, "DEQUANTIZE", prepare_dequantize},
-    {9, "FULLY_CONNECTED", prepare_fully_connected},
-    {14, "LOGISTIC", prepare_logistic},
-    {17, "MAX_POOL_2D", prepare_max_pool_2d},
-    {18, "MUL", prepare_mul},
-    {19, "RELU", prepare_relu},
-    {21, "RELU6", prepare_relu6},
-    {22, "RESHAPE", prepare_reshape},
-    {23, "RESIZE_BILINEAR", prepare_resize_bilinear},
-    {34, "PAD", prepare_pad},
-    {39, "TRANSPOSE", prepare_transpose},
-    {40, "MEAN", prepare_mean},
-    {41, "SUB", prepare_sub},
-    {42, "DIV", prepare_div},
-    {45, "STRIDED_SLICE", prepare_strided_slice},
-    {54, "PRELU", prepare_prelu},
-    {59, "NEG", prepare_neg},
-    {74, "SUM", prepare_sum},
-    {75, "SQRT", prepare_sqrt},
-    {76, "RSQRT", prepare_rsqrt},
-    {99, "SQUARED_DIFFERENCE", prepare_squared_difference},
+    {fb::BuiltinOperator_ADD, prepare_add},
+    {fb::BuiltinOperator_CONCATENATION, prepare_concatenation},
+    {fb::BuiltinOperator_CONV_2D, prepare_conv_2d},
+    {fb::BuiltinOperator_DEPTHWISE_CONV_2D, prepare_depthwise_conv_2d},
+    {fb::BuiltinOperator_DEQUANTIZE, prepare_dequantize},
+    {fb::BuiltinOperator_FULLY_CONNECTED, prepare_fully_connected},
+    {fb::BuiltinOperator_LOGISTIC, prepare_logistic},
+    {fb::BuiltinOperator_MAX_POOL_2D, prepare_max_pool_2d},
+    {fb::BuiltinOperator_MUL, prepare_mul},
+    {fb::BuiltinOperator_RELU, prepare_relu},
+    {fb::BuiltinOperator_RELU6, prepare_relu6},
+    {fb::BuiltinOperator_RESHAPE, prepare_reshape},
+    {fb::BuiltinOperator_RESIZE_BILINEAR, prepare_resize_bilinear},
+    {fb::BuiltinOperator_PAD, prepare_pad},
+    {fb::BuiltinOperator_TRANSPOSE, prepare_transpose},
+    {fb::BuiltinOperator_MEAN, prepare_mean},
+    {fb::BuiltinOperator_SUB, prepare_sub},
+    {fb::BuiltinOperator_DIV, prepare_div},
+    {fb::BuiltinOperator_STRIDED_SLICE, prepare_strided_slice},
+    {fb::BuiltinOperator_PRELU, prepare_prelu},
+    {fb::BuiltinOperator_NEG, prepare_neg},
+    {fb::BuiltinOperator_SUM, prepare_sum},
+    {fb::BuiltinOperator_SQRT, prepare_sqrt},
+    {fb::BuiltinOperator_RSQRT, prepare_rsqrt},
+    {fb::BuiltinOperator_SQUARED_DIFFERENCE, prepare_squared_difference},
 };
 
 }  // namespace
@@ -44,8 +45,10 @@ const OperatorRow* find_operator(int32_t code) {
 }
 
 const char* operator_name(int32_t code) {
-  const OperatorRow* row = find_operator(code);
-  return row ? row->name : "unsupported operator";
+  const char* name = code >= fb::BuiltinOperator_MIN && code <= fb::BuiltinOperator_MAX
+                         ? fb::EnumNameBuiltinOperator(static_cast<fb::BuiltinOperator>(code))
+                         : "";
+  return find_operator(code) && *name ? name : "unsupported operator";
 }
 
 }  // namespace runtime

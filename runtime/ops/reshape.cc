@@ -35,7 +35,8 @@ bool prepare_reshape(OpContext& ctx) {
     dims.assign(o->new_shape()->begin(), o->new_shape()->end());
   }
   const Shape& x = ctx.shape(ctx.input(0));
-  if (dims.size() > static_cast<size_t>(kMaxRank)) return ctx.fail("rank too large");
+  if (dims.size() > static_cast<size_t>(kMaxRank))
+    return ctx.fail("new shape of rank " + std::to_string(dims.size()) + ", more than " + std::to_string(kMaxRank));
   Shape out_shape;
   int inferred = -1;
   int64_t known = 1;
@@ -44,19 +45,22 @@ bool prepare_reshape(OpContext& ctx) {
       if (inferred >= 0) return ctx.fail("more than one inferred dimension");
       inferred = out_shape.rank;
     } else if (d < 0) {
-      return ctx.fail("negative dimension");
+      return ctx.fail("negative dimension " + std::to_string(d));
     } else {
       known *= d;
-      if (known > kMaxElements) return ctx.fail("shape too large");
+      if (known > kMaxElements)
+        return ctx.fail("new shape has more than " + std::to_string(kMaxElements) + " elements");
     }
     out_shape.dims[out_shape.rank++] = d;
   }
   const int64_t count = x.elements();
   if (inferred >= 0) {
-    if (known == 0 || count % known != 0) return ctx.fail("cannot infer the dimension");
+    if (known == 0 || count % known != 0)
+      return ctx.fail("cannot infer a dimension: " + std::to_string(count) + " elements over " + std::to_string(known));
     out_shape.dims[inferred] = static_cast<int32_t>(count / known);
   }
-  if (out_shape.elements() != count) return ctx.fail("element count changes");
+  if (out_shape.elements() != count)
+    return ctx.fail("new shape " + out_shape.str() + " has another element count than the input " + x.str());
   ctx.set_shape(ctx.output(0), out_shape);
   ctx.add_step(std::make_unique<CopyKernel>(ctx.input(0), ctx.output(0), count), {ctx.input(0)}, {ctx.output(0)});
   return true;

@@ -77,11 +77,15 @@ bool prepare_resize_bilinear(OpContext& ctx) {
   std::vector<int32_t> size;
   if (!ctx.constant_ints(ctx.input(1), size)) return false;
   const Shape& x = ctx.shape(ctx.input(0));
-  if (x.rank != 4 || size.size() != 2) return ctx.fail("expects a 4-D input and a 2-element size");
-  if (size[0] < 1 || size[1] < 1 || x.dims[1] < 1 || x.dims[2] < 1) return ctx.fail("empty size");
+  if (x.rank != 4 || size.size() != 2)
+    return ctx.fail("input " + x.str() + " and a size of " + std::to_string(size.size()) +
+                    " values: expects a 4-D input and 2 values");
+  if (size[0] < 1 || size[1] < 1 || x.dims[1] < 1 || x.dims[2] < 1)
+    return ctx.fail("size " + std::to_string(size[0]) + "x" + std::to_string(size[1]) + " or input " + x.str() +
+                    " is empty");
   const Shape out_shape = Shape::of({x.dims[0], size[0], size[1], x.dims[3]});
   if (int64_t{size[0]} * size[1] > kMaxElements || out_shape.elements() > kMaxElements)
-    return ctx.fail("output too large");
+    return ctx.fail("output " + out_shape.str() + " has more than " + std::to_string(kMaxElements) + " elements");
   ctx.set_shape(ctx.output(0), out_shape);
   ctx.add_step(std::make_unique<ResizeBilinearKernel>(ctx.input(0), ctx.output(0), x,
                                                       make_taps(x.dims[1], size[0], align_corners, half_pixel),

@@ -39,7 +39,8 @@ bool prepare_strided_slice(OpContext& ctx) {
   const int rank = x.rank;
   if (static_cast<int>(begin.size()) != rank || static_cast<int>(end.size()) != rank ||
       static_cast<int>(strides.size()) != rank)
-    return ctx.fail("begin, end and strides must have one entry per dimension");
+    return ctx.fail("begin, end and strides have " + std::to_string(begin.size()) + ", " + std::to_string(end.size()) +
+                    " and " + std::to_string(strides.size()) + " entries for an input of rank " + std::to_string(rank));
   int64_t in_strides[kMaxRank];
   contiguous_strides(x, in_strides);
   StridedView view;
@@ -48,11 +49,13 @@ bool prepare_strided_slice(OpContext& ctx) {
   for (int d = 0; d < rank; ++d) {
     const int64_t dim = x.dims[d];
     const int64_t stride = strides[d];
-    if (stride == 0) return ctx.fail("zero stride");
+    if (stride == 0) return ctx.fail("zero stride in dimension " + std::to_string(d));
     int64_t b = begin[d], e = end[d];
     if (shrink_mask & (1 << d)) {
       if (b < 0) b += dim;
-      if (b < 0 || b >= dim) return ctx.fail("shrunk index out of range");
+      if (b < 0 || b >= dim)
+        return ctx.fail("shrunk index " + std::to_string(begin[d]) + " outside dimension " + std::to_string(d) +
+                        " of size " + std::to_string(dim));
       view.dims[d] = 1;
       view.stride[d] = in_strides[d];
       view.offset += b * in_strides[d];

@@ -23,7 +23,9 @@ bool prepare_transpose(OpContext& ctx) {
   std::vector<int32_t> perm;
   if (!ctx.constant_ints(ctx.input(1), perm)) return false;
   const Shape& x = ctx.shape(ctx.input(0));
-  if (static_cast<int>(perm.size()) != x.rank) return ctx.fail("permutation length differs from the rank");
+  if (static_cast<int>(perm.size()) != x.rank)
+    return ctx.fail("permutation of " + std::to_string(perm.size()) + " entries for an input of rank " +
+                    std::to_string(x.rank));
   bool seen[kMaxRank] = {};
   int64_t strides[kMaxRank];
   contiguous_strides(x, strides);
@@ -34,7 +36,9 @@ bool prepare_transpose(OpContext& ctx) {
   for (int k = 0; k < x.rank; ++k) {
     int32_t p = perm[k];
     if (p < 0) p += x.rank;
-    if (p < 0 || p >= x.rank || seen[p]) return ctx.fail("not a permutation");
+    if (p < 0 || p >= x.rank || seen[p])
+      return ctx.fail("entry " + std::to_string(k) + " (" + std::to_string(perm[k]) +
+                      ") makes no permutation of rank " + std::to_string(x.rank));
     seen[p] = true;
     out_shape.dims[k] = x.dims[p];
     view.dims[k] = x.dims[p];

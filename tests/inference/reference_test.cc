@@ -1,24 +1,55 @@
 // Every reference case through InferenceModel: each output element within
 // 1e-4 + 1e-5 * max|reference output| of the reference, NaN exactly where
-// the reference is NaN. Skips when the shared folder is absent.
+// the reference is NaN, with each kernel family this processor runs. Skips
+// when the shared folder is absent.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <string>
+#include <vector>
 
 #include "inference/inference_model.h"
+#include "runtime/kernels/kernel_family.h"
 
 #include "tests/support/float_file.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using runtime::kernels::KernelFamily;
 
-TEST(Reference, EveryCaseOfEveryModel) {
+// Sets BRIDGE_KERNELS, which models compiled meanwhile read, for one test.
+class ForcedKernels {
+ public:
+  explicit ForcedKernels(KernelFamily family) {
+    if (const char* old = std::getenv("BRIDGE_KERNELS")) old_ = old, had_ = true;
+    setenv("BRIDGE_KERNELS", runtime::kernels::kernel_family_name(family), 1);
+  }
+  ~ForcedKernels() {
+    if (had_)
+      setenv("BRIDGE_KERNELS", old_.c_str(), 1);
+    else
+      unsetenv("BRIDGE_KERNELS");
+  }
+
+ private:
+  std::string old_;
+  bool had_ = false;
+};
+
+class Reference : public testing::TestWithParam<KernelFamily> {};
+
+TEST_P(Reference, EveryCaseOfEveryModel) {
   const fs::path shared = BRIDGE_SHARED_DIR;
   if (!fs::exists(shared / "reference")) GTEST_SKIP() << "shared data not available";
+  if (GetParam() > runtime::kernels::processor_kernel_family())
+    GTEST_SKIP() << "this processor does not run these kernels";
+  const ForcedKernels forced(GetParam());
+  ASSERT_EQ(runtime::kernels::chosen_kernel_family(), GetParam());
   for (const char* name : {"face/face_detector", "face/face_landmarks_detector", "face/face_blendshapes",
                            "hand/hand_detector", "hand/hand_landmarks_detector", "hand-lite/hand_detector",
                            "hand-lite/hand_landmarks_detector"}) {
@@ -55,5 +86,12 @@ TEST(Reference, EveryCaseOfEveryModel) {
     }
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(EachKernelFamily, Reference,
+                         testing::Values(KernelFamily::kPlain, KernelFamily::kAvx2,
+                                         KernelFamily::kAvx512),
+                         [](const testing::TestParamInfo<KernelFamily>& info) {
+                           return std::string(runtime::kernels::kernel_family_name(info.param));
+                         });
 
 }  // namespace

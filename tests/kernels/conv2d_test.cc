@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "runtime/kernels/plain_conv.h"
+#include "runtime/kernels/kernel_family.h"
+#include "runtime/kernels/shape_check.h"
+#include "tests/kernels/guarded.h"
 #include "tests/kernels/reference.h"
 
 namespace {
@@ -46,22 +48,30 @@ size_t outputs(const Conv2DShape& s) {
   return size_t(s.batch) * s.out_height * s.out_width * s.out_channels;
 }
 
-// The vector kernels this processor runs, or the plain ones that stand in
-// for them on processors without AVX2 and FMA.
-enum class Kernels { kChosen, kPlain };
+using runtime::kernels::KernelFamily;
 
-std::unique_ptr<Conv2DKernel> create(Kernels which, const Conv2DShape& s, const float* weights,
-                                     const float* bias, const Conv2DPostOps& post,
-                                     std::string& error) {
-  if (which == Kernels::kPlain) return runtime::kernels::make_plain_conv2d(s, weights, bias, post);
-  return Conv2DKernel::create(s, weights, bias, post, error);
+// Every kernel family this processor runs: the plain loops, and the vector
+// kernels up to the widest.
+std::vector<KernelFamily> families() {
+  std::vector<KernelFamily> all;
+  for (KernelFamily f : {KernelFamily::kPlain, KernelFamily::kAvx2, KernelFamily::kAvx512})
+    if (f <= runtime::kernels::processor_kernel_family()) all.push_back(f);
+  return all;
+}
+
+// Conv2DKernel::create with the given family instead of the chosen one.
+std::unique_ptr<Conv2DKernel> create(KernelFamily which, const Conv2DShape& s,
+                                     const float* weights, const float* bias,
+                                     const Conv2DPostOps& post, std::string& error) {
+  if (!runtime::kernels::check_conv2d(s, weights, post, error)) return nullptr;
+  return runtime::kernels::make_conv2d(which, s, weights, bias, post);
 }
 
 // Builds the kernel from arrays that are overwritten right after create (the
-// kernel must keep copies), runs it and compares with the plain loop.
+// kernel must keep copies), runs it and compares with the plain loop. Every
+// array it reads or writes sits between guard zones.
 void expect_matches(const Conv2DShape& s, bool with_bias, bool with_residual, Activation act,
-                    bool prelu, uint32_t seed, bool in_place = false,
-                    Kernels which = Kernels::kChosen) {
+                    bool prelu, uint32_t seed, bool in_place, KernelFamily which) {
   std::mt19937 rng(seed);
   const size_t n_weights =
       size_t(s.out_channels) * s.kernel_height * s.kernel_width * (s.in_channels / s.groups);
@@ -71,19 +81,24 @@ void expect_matches(const Conv2DShape& s, bool with_bias, bool with_residual, Ac
              bias = random_floats(s.out_channels, rng, -2, 2);
   const auto alpha = random_floats(s.out_channels, rng, -0.5f, 1.5f);
   const auto residual = random_floats(outputs(s), rng, -4, 4);  // up to 4: RELU6 clips
-  auto w = weights, b = bias, a = alpha;
+  Guarded w(weights), b(bias), a(alpha);
   Conv2DPostOps post{with_residual, act, prelu ? a.data() : nullptr};
   std::string error;
   auto kernel = create(which, s, w.data(), with_bias ? b.data() : nullptr, post, error);
   ASSERT_NE(kernel, nullptr) << error;
-  for (auto* v : {&w, &b, &a}) std::fill(v->begin(), v->end(), 99.0f);
+  for (Guarded* v : {&w, &b, &a}) {
+    EXPECT_EQ(v->damage(), "") << "weights, bias or slopes";
+    std::fill(v->data(), v->data() + v->size(), 99.0f);
+  }
 
-  std::vector<float> out = in_place ? residual : std::vector<float>(outputs(s), -123.0f);
-  kernel->run(input.data(), out.data(), in_place ? out.data() : residual.data());
+  Guarded in(input), res(residual);
+  Guarded out(in_place ? residual : std::vector<float>(outputs(s), -123.0f));
+  kernel->run(in.data(), out.data(), in_place ? out.data() : res.data());
+  for (const Guarded* v : {&in, &res, &out}) EXPECT_EQ(v->damage(), "") << "input, residual or output";
   const Expected e = reference_conv2d(
       s, input.data(), weights.data(), with_bias ? bias.data() : nullptr,
       with_residual ? residual.data() : nullptr, act, prelu ? alpha.data() : nullptr);
-  EXPECT_EQ(count_mismatches(e, out), 0);
+  EXPECT_EQ(count_mismatches(e, out.values()), 0);
 }
 
 // Odd sizes, strides 1 and 2, 1x1 to 5x5, SAME padding with the odd pixel
@@ -120,17 +135,22 @@ TEST(Conv2D, MatchesPlainLoopUnderEveryPostOp) {
       {.h = 9, .w = 7, .in = 8, .sh = 2, .sw = 2, .dh = 2, .dw = 2, .depthwise = true, .batch = 2},
       {.h = 61, .w = 40, .in = 16, .out = 32, .kh = 1, .kw = 1},
       {.h = 61, .w = 40, .in = 32, .depthwise = true},
+      // Strips and channel groups of 16-float vectors: 48 (three), 57 (two,
+      // two, one partial), 24 and 40 (a half-vector tail).
+      {.h = 6, .w = 7, .in = 10, .out = 48}, {.h = 5, .w = 9, .in = 7, .out = 57, .kh = 1, .kw = 1},
+      {.h = 7, .w = 19, .in = 40, .depthwise = true},
+      {.h = 6, .w = 23, .in = 24, .kh = 5, .kw = 5, .sh = 2, .sw = 2, .depthwise = true},
   };
   // clang-format on
   uint32_t seed = 1;
-  for (Kernels which : {Kernels::kChosen, Kernels::kPlain})
+  for (KernelFamily which : families())
     for (const Geo& g : geometries)
       for (bool bias : {false, true})
         for (bool residual : {false, true})
           for (Activation a : {Activation::kNone, Activation::kRelu, Activation::kRelu6})
             for (bool prelu : {false, true}) {
               SCOPED_TRACE(testing::Message()
-                           << (which == Kernels::kPlain ? "plain" : "chosen") << " geometry "
+                           << runtime::kernels::kernel_family_name(which) << " geometry "
                            << &g - geometries.data() << " bias " << bias << " residual "
                            << residual << " activation " << int(a) << " prelu " << prelu);
               expect_matches(shape(g), bias, residual, a, prelu, seed++, false, which);
@@ -146,7 +166,7 @@ TEST(Conv2D, ResidualMayBeTheOutputItself) {
                        Geo{.h = 7, .w = 7, .in = 1152, .out = 192, .kh = 1, .kw = 1},
                        Geo{.top = 4, .left = 0, .bottom = 1, .right = 3}})
     for (bool post_ops : {false, true})
-      for (Kernels which : {Kernels::kChosen, Kernels::kPlain})
+      for (KernelFamily which : families())
         expect_matches(shape(g), !post_ops, true,
                        post_ops ? Activation::kRelu6 : Activation::kNone, post_ops, seed++,
                        /*in_place=*/true, which);
@@ -164,24 +184,27 @@ TEST(Conv2D, NanPassesThroughActivations) {
   const std::vector<float> ones(32, 1.0f), finite(6, 1.0f);
   std::vector<float> input(27, -2.0f), bias(16, 0.0f), residual(48, 0.0f), out(48);
   input[0] = nan, input[1] = -inf, input[2] = inf, input[8] = nan;
-  for (Activation a : {Activation::kRelu, Activation::kRelu6}) {
-    std::string error;
-    auto kernel = Conv2DKernel::create(dw, ones.data(), nullptr, {false, a, nullptr}, error);
-    kernel->run(input.data(), out.data(), nullptr);
-    EXPECT_TRUE(std::isnan(out[0]) && std::isnan(out[8]));
-    EXPECT_EQ(out[1], 0.0f);
-    EXPECT_EQ(out[2], a == Activation::kRelu ? inf : 6.0f);
-    EXPECT_EQ(out[26], 0.0f);
+  for (KernelFamily which : families()) {
+    SCOPED_TRACE(runtime::kernels::kernel_family_name(which));
+    for (Activation a : {Activation::kRelu, Activation::kRelu6}) {
+      std::string error;
+      auto kernel = create(which, dw, ones.data(), nullptr, {false, a, nullptr}, error);
+      kernel->run(input.data(), out.data(), nullptr);
+      EXPECT_TRUE(std::isnan(out[0]) && std::isnan(out[8]));
+      EXPECT_EQ(out[1], 0.0f);
+      EXPECT_EQ(out[2], a == Activation::kRelu ? inf : 6.0f);
+      EXPECT_EQ(out[26], 0.0f);
 
-    residual[20] = nan;
-    kernel = Conv2DKernel::create(wide, ones.data(), bias.data(), {true, a, nullptr}, error);
-    kernel->run(finite.data(), out.data(), residual.data());
-    EXPECT_TRUE(std::isnan(out[20]) && out[21] == 2.0f);
-    residual[20] = 0.0f, bias[4] = nan;
-    kernel = Conv2DKernel::create(wide, ones.data(), bias.data(), {true, a, nullptr}, error);
-    kernel->run(finite.data(), out.data(), residual.data());
-    EXPECT_TRUE(std::isnan(out[4]) && std::isnan(out[36]) && out[5] == 2.0f);
-    bias[4] = 0.0f;
+      residual[20] = nan;
+      kernel = create(which, wide, ones.data(), bias.data(), {true, a, nullptr}, error);
+      kernel->run(finite.data(), out.data(), residual.data());
+      EXPECT_TRUE(std::isnan(out[20]) && out[21] == 2.0f);
+      residual[20] = 0.0f, bias[4] = nan;
+      kernel = create(which, wide, ones.data(), bias.data(), {true, a, nullptr}, error);
+      kernel->run(finite.data(), out.data(), residual.data());
+      EXPECT_TRUE(std::isnan(out[4]) && std::isnan(out[36]) && out[5] == 2.0f);
+      bias[4] = 0.0f;
+    }
   }
 }
 

@@ -5,6 +5,8 @@
 #include <vector>
 
 #include "runtime/kernels/conv2d.h"
+#include "runtime/kernels/kernel_family.h"
+#include "tests/kernels/guarded.h"
 #include "tests/kernels/reference.h"
 
 namespace {
@@ -13,29 +15,37 @@ using runtime::Activation;
 using runtime::FullyConnectedKernel;
 using runtime::FullyConnectedShape;
 
-// Checked as a 1x1 convolution over `batch` pixels, whose weights are [out][in] too.
+using runtime::kernels::KernelFamily;
+
+// Checked as a 1x1 convolution over `batch` pixels, whose weights are [out][in] too, with
+// every kernel family this processor runs.
 TEST(FullyConnected, MatchesPlainLoop) {
   uint32_t seed = 1;
-  for (FullyConnectedShape s : {FullyConnectedShape{1, 1, 1}, FullyConnectedShape{1, 7, 5},
-                                FullyConnectedShape{1, 1152, 63}, FullyConnectedShape{3, 33, 17}})
-    for (bool bias : {false, true})
-      for (Activation a : {Activation::kNone, Activation::kRelu, Activation::kRelu6}) {
-        std::mt19937 rng(seed++);
-        const auto in = kernels_test::random_floats(size_t(s.batch) * s.in_features, rng, -2, 2);
-        const auto w =
-            kernels_test::random_floats(size_t(s.out_features) * s.in_features, rng, -1, 1);
-        const auto b = kernels_test::random_floats(s.out_features, rng, -3, 3);
-        std::string error;
-        auto kernel =
-            FullyConnectedKernel::create(s, w.data(), bias ? b.data() : nullptr, a, error);
-        ASSERT_NE(kernel, nullptr) << error;
-        std::vector<float> out(size_t(s.batch) * s.out_features);
-        kernel->run(in.data(), out.data());
-        const runtime::Conv2DShape c{1, 1, s.batch, s.in_features, 1, s.batch, s.out_features};
-        const auto e = kernels_test::reference_conv2d(
-            c, in.data(), w.data(), bias ? b.data() : nullptr, nullptr, a, nullptr);
-        EXPECT_EQ(kernels_test::count_mismatches(e, out), 0) << s.in_features << " " << bias;
-      }
+  for (KernelFamily f : {KernelFamily::kPlain, KernelFamily::kAvx2, KernelFamily::kAvx512})
+    for (FullyConnectedShape s : {FullyConnectedShape{1, 1, 1}, FullyConnectedShape{1, 7, 5},
+                                  FullyConnectedShape{1, 1152, 63}, FullyConnectedShape{3, 33, 17},
+                                  FullyConnectedShape{2, 40, 48}})
+      for (bool bias : {false, true})
+        for (Activation a : {Activation::kNone, Activation::kRelu, Activation::kRelu6}) {
+          std::mt19937 rng(seed++);
+          const auto in = kernels_test::random_floats(size_t(s.batch) * s.in_features, rng, -2, 2);
+          const auto w =
+              kernels_test::random_floats(size_t(s.out_features) * s.in_features, rng, -1, 1);
+          const auto b = kernels_test::random_floats(s.out_features, rng, -3, 3);
+          kernels_test::Guarded gw(w), gb(b), gin(in),
+              out(std::vector<float>(size_t(s.batch) * s.out_features));
+          std::string error;
+          auto kernel = runtime::kernels::make_fully_connected(
+              f, s, gw.data(), bias ? gb.data() : nullptr, a, error);
+          ASSERT_NE(kernel, nullptr) << error;
+          kernel->run(gin.data(), out.data());
+          for (const auto* g : {&gw, &gb, &gin, &out}) EXPECT_EQ(g->damage(), "");
+          const runtime::Conv2DShape c{1, 1, s.batch, s.in_features, 1, s.batch, s.out_features};
+          const auto e = kernels_test::reference_conv2d(
+              c, in.data(), w.data(), bias ? b.data() : nullptr, nullptr, a, nullptr);
+          EXPECT_EQ(kernels_test::count_mismatches(e, out.values()), 0)
+              << s.in_features << " " << bias << " " << runtime::kernels::kernel_family_name(f);
+        }
 }
 
 // Hand-checked: rows of the weights are outputs; NaN survives the activation.

@@ -3,6 +3,7 @@
 #include <random>
 
 #include "runtime/graph.h"
+#include "runtime/passes/passes.h"
 #include "runtime/planner.h"
 #include "tests/runtime/model_builder.h"
 
@@ -65,6 +66,48 @@ TEST(GraphInternals, FusionDecisions) {
   const int in = folded.tensor({2});
   folded.io({in}, {folded.op(kMul, {in, folded.op(kDequantize, {folded.half({2}, {0x3c00, 0x4000})}, {2})}, {2})});
   EXPECT_EQ(steps(folded), (std::pair<size_t, size_t>{1, 0}));
+}
+
+// check_writes alone, after the passes before it ran on a conv -> RELU graph,
+// with the result of one faulty rewrite injected: each is refused by its rule,
+// however the rewrite came about.
+TEST(GraphInternals, CheckWritesRefusesEveryFaultyRewrite) {
+  ModelBuilder m;
+  const Dims s = {1, 4, 4, 2};
+  const int in = m.tensor(s), weights = m.constant({2, 1, 1, 2}, {1, 0, 0, 1});
+  const int conv = m.op(kConv2D, {in, weights, -1}, s, conv_options(fb::Padding_SAME, 1));
+  const int out = m.op(kRelu, {conv}, s);
+  m.io({in}, {out});
+  std::string error;
+  auto model = runtime::Model::parse(m.finish(), error);
+  ASSERT_TRUE(model) << error;
+  using State = runtime::CompileState;
+  const std::pair<void (*)(State&, int), const char*> faults[] = {
+      {[](State&, int) {}, ""},
+      {[](State& st, int w) { st.definitions.push_back({w, 0, 1, st.shapes()[w]}); }, "is a constant of the file"},
+      {[](State& st, int) { st.definitions.push_back({0, 0, 1, st.shapes()[0]}); }, "is a model input"},
+      {[](State& st, int) { st.definitions.push_back({3, 1, 1, st.shapes()[3]}); }, "one writer"},
+      {[](State& st, int) { st.definitions.back().shape = runtime::Shape::of({1, 4, 4, 3}); }, "is declared [1,4,4,2]"},
+      {[](State& st, int w) { st.steps()[0].writes.push_back(w); }, "whose shape no operator set"},
+      {[](State& st, int) { st.steps()[0].reads.push_back(2); }, "neither a constant, a signature input nor"},
+  };
+  for (const auto& [inject, rule] : faults) {
+    runtime::Graph graph;
+    State st{*model, graph, error, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}};
+    const size_t n = model->tensors().size(), ops = model->operators().size();
+    st.known.assign(n, false), st.constant.assign(n, -1), st.producer.assign(n, -1), st.consumers.assign(n, 0);
+    st.graph_output.assign(n, false), st.graph_input.assign(n, false), st.absorbed.assign(ops, false);
+    st.folded.assign(ops, {}), st.has_fold.assign(ops, false);
+    st.shapes().assign(n, {});
+    st.graph_inputs() = model->signature().inputs, st.graph_outputs() = model->signature().outputs;
+    ASSERT_TRUE(runtime::read_and_verify(st, {runtime::Shape::of({1, 4, 4, 2})}) && runtime::load_constants(st));
+    runtime::schedule(st);
+    ASSERT_TRUE(runtime::prepare_operators(st)) << error;
+    ASSERT_EQ(st.steps().size(), 1u) << "the RELU fuses";
+    inject(st, weights);
+    EXPECT_EQ(runtime::check_writes(st), !*rule) << rule;
+    EXPECT_NE(error.find(rule), std::string::npos) << error;
+  }
 }
 
 TEST(GraphInternals, PlannerNeverOverlapsLiveTensors) {

@@ -61,6 +61,7 @@ Result run(const std::vector<uint8_t>& bytes, const std::vector<Floats>& inputs)
   LiteRtCompiledModel compiled = nullptr;
   std::vector<Floats> in;
   std::vector<LiteRtTensorBuffer> buffers[2];
+  std::vector<kernels_test::Guarded> guarded[2];
   LiteRtCreateEnvironment(0, nullptr, &env);
   if (LiteRtCreateModelFromBuffer(env, bytes.data(), bytes.size(), &model) != kLiteRtStatusOk) model = nullptr;
   else if (r.stage = kCompileFailed; LiteRtCreateCompiledModel(env, model, nullptr, &compiled) == kLiteRtStatusOk) {
@@ -72,6 +73,8 @@ Result run(const std::vector<uint8_t>& bytes, const std::vector<Floats>& inputs)
     LiteRtGetNumSignatureOutputs(sig, &n[1]);
     in.resize(n[0]);
     r.outputs.resize(n[1]);
+    guarded[0].reserve(n[0]);  // the runtime keeps pointers into them
+    guarded[1].reserve(n[1]);
     bool ok = inputs.empty() || inputs.size() == n[0];
     size_t total = 0;
     for (int side = 0; side < 2 && ok; ++side)
@@ -87,12 +90,19 @@ Result run(const std::vector<uint8_t>& bytes, const std::vector<Floats>& inputs)
         ok = ok && (total += count) <= (size_t{1} << 20) && (side || inputs.empty() || inputs[k].size() == count);
         if (!ok) break;
         a = side || inputs.empty() ? Floats(count) : inputs[k];
+        guarded[side].emplace_back(a);
         buffers[side].push_back(nullptr);
-        ok = LiteRtCreateTensorBufferFromHostMemory(&type, a.data(), count * 4, nullptr, &buffers[side].back()) ==
-             kLiteRtStatusOk;
+        ok = LiteRtCreateTensorBufferFromHostMemory(&type, guarded[side].back().data(), count * 4, nullptr,
+                                                    &buffers[side].back()) == kLiteRtStatusOk;
       }
     if (ok && LiteRtRunCompiledModel(compiled, 0, n[0], buffers[0].data(), n[1], buffers[1].data()) == kLiteRtStatusOk)
       r.stage = kRan;
+    for (int side = 0; side < 2; ++side)
+      for (size_t k = 0; k < guarded[side].size(); ++k) {
+        if (const std::string d = guarded[side][k].damage(); !d.empty() && r.overrun.empty())
+          r.overrun = (side ? "output " : "input ") + std::to_string(k) + ": " + d;
+        if (side) r.outputs[k] = guarded[side][k].values();
+      }
   }
   r.error = LiteRtGetEnvironmentLastError(env);
   for (auto& list : buffers)

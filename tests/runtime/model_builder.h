@@ -11,6 +11,7 @@
 
 #include "runtime/litert.h"
 #include "runtime/schema/model_generated.h"
+#include "tests/kernels/guarded.h"
 
 namespace testing_models {
 
@@ -103,6 +104,9 @@ struct Result {
   Stage stage = kLoadFailed;
   std::string error;
   std::vector<Floats> outputs;
+  // Where a step wrote outside the caller's buffers (each sits between guard
+  // zones), or empty.
+  std::string overrun;
 };
 Result run(const std::vector<uint8_t>& bytes, const std::vector<Floats>& inputs = {});
 
@@ -119,6 +123,7 @@ void expect_close(const Floats& actual, const Floats& expected, float tol = 1e-5
 inline Floats run_model(const ModelBuilder& b, const std::vector<Floats>& inputs) {
   Result r = run(b.finish(), inputs);
   EXPECT_EQ(r.stage, kRan) << r.error;
+  EXPECT_EQ(r.overrun, "");
   return r.outputs.empty() ? Floats{} : r.outputs[0];
 }
 inline bool compile_fails(const ModelBuilder& b) { return run(b.finish()).stage == kCompileFailed; }

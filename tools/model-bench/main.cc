@@ -1,10 +1,17 @@
-// model-bench MODEL [MODEL ...] [--runs N] [--profile]
+// model-bench MODEL [MODEL ...] [--runs N] [--profile] [--compare]
 //
-// Loads and compiles every MODEL for the CPU (printing the time this took
-// and the process's resident memory once all are loaded), then for each runs
-// it a few times to warm up and N times (default 50) on constant inputs, and
-// prints the median, minimum and maximum milliseconds per run. With --profile
-// it also prints each operator type's share of the time.
+// Loads and compiles every MODEL for the CPU (printing the time this took,
+// the process's resident memory once all are loaded and the kernel family
+// the convolutions use), then for each runs it a few times to warm up and N
+// times (default 50) on constant inputs, and prints the median, minimum and
+// maximum milliseconds per run. With --profile it also prints each operator
+// type's share of the time. BRIDGE_KERNELS=avx2 or =plain in the environment
+// makes the runtime use a lower kernel family than the processor's best.
+//
+// --compare compiles each model once per vector family the processor runs
+// (AVX2, AVX-512) and runs them in turn, one run of each per round, so that
+// a shared, noisy machine slows them alike; it prints each family's median
+// and minimum and the ratios of the AVX2 times to the widest family's.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -15,6 +22,7 @@
 #include <string>
 #include <vector>
 
+#include "runtime/kernels/kernel_family.h"
 #include "runtime/litert.h"
 
 namespace {
@@ -58,7 +66,7 @@ bool bind(LiteRtTensor tensor, Handles& h, std::vector<LiteRtTensorBuffer>& into
 }
 
 int usage() {
-  std::fprintf(stderr, "usage: model-bench MODEL [MODEL ...] [--runs N] [--profile]\n");
+  std::fprintf(stderr, "usage: model-bench MODEL [MODEL ...] [--runs N] [--profile] [--compare]\n");
   return 2;
 }
 
@@ -145,18 +153,68 @@ bool bench(const char* path, Handles& h, int runs, bool profile) {
   return true;
 }
 
+using runtime::kernels::KernelFamily;
+
+// Every model under every vector family, run in rounds; see the top.
+int compare(const std::vector<const char*>& paths, int runs) {
+  std::vector<KernelFamily> families;
+  for (KernelFamily f : {KernelFamily::kAvx2, KernelFamily::kAvx512})
+    if (f <= runtime::kernels::processor_kernel_family()) families.push_back(f);
+  if (families.empty()) {
+    std::fprintf(stderr, "this processor runs no vector kernels\n");
+    return 1;
+  }
+  const char* forced = std::getenv("BRIDGE_KERNELS");
+  const std::string restore = forced ? forced : "";
+  std::printf("%-48s", "model (median / min ms per run)");
+  for (KernelFamily f : families) std::printf("  %-17s", runtime::kernels::kernel_family_name(f));
+  std::printf("  avx2 / widest (median, min)\n");
+  for (const char* path : paths) {
+    std::vector<std::unique_ptr<Handles>> models;
+    for (KernelFamily f : families) {
+      setenv("BRIDGE_KERNELS", runtime::kernels::kernel_family_name(f), 1);
+      models.push_back(std::make_unique<Handles>());
+      if (!load(path, *models.back())) return 1;
+    }
+    if (forced)
+      setenv("BRIDGE_KERNELS", restore.c_str(), 1);
+    else
+      unsetenv("BRIDGE_KERNELS");
+    std::vector<std::vector<double>> times(families.size());
+    for (int round = -5; round < runs; ++round)
+      for (size_t k = 0; k < families.size(); ++k) {
+        Handles& h = *models[k];
+        const auto start = Clock::now();
+        if (LiteRtRunCompiledModel(h.compiled, 0, h.inputs.size(), h.inputs.data(), h.outputs.size(),
+                                   h.outputs.data()) != kLiteRtStatusOk)
+          return 1;
+        if (round >= 0) times[k].push_back(ms_since(start));  // the first rounds warm up
+      }
+    std::printf("%-48s", path);
+    for (auto& t : times) {
+      std::sort(t.begin(), t.end());
+      std::printf("  %7.3f / %7.3f", t[t.size() / 2], t.front());
+    }
+    std::printf("  %.2fx %.2fx\n", times.front()[runs / 2] / times.back()[runs / 2],
+                times.front().front() / times.back().front());
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   std::vector<const char*> paths;
   int runs = 50;
-  bool profile = false;
+  bool profile = false, side_by_side = false;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--runs") && i + 1 < argc) {
       runs = std::atoi(argv[++i]);
       if (runs < 1) return usage();
     } else if (!std::strcmp(argv[i], "--profile")) {
       profile = true;
+    } else if (!std::strcmp(argv[i], "--compare")) {
+      side_by_side = true;
     } else if (argv[i][0] == '-') {
       return usage();
     } else {
@@ -164,14 +222,16 @@ int main(int argc, char** argv) {
     }
   }
   if (paths.empty()) return usage();
+  if (side_by_side) return compare(paths, runs);
   std::vector<std::unique_ptr<Handles>> models;
   const auto load_start = Clock::now();
   for (const char* path : paths) {
     models.push_back(std::make_unique<Handles>());
     if (!load(path, *models.back())) return 1;
   }
-  std::printf("load+compile of %zu model(s): %.1f ms; resident memory %.1f MiB\n", paths.size(), ms_since(load_start),
-              resident_mib());
+  std::printf("load+compile of %zu model(s): %.1f ms; resident memory %.1f MiB; kernels %s\n", paths.size(),
+              ms_since(load_start), resident_mib(),
+              runtime::kernels::kernel_family_name(runtime::kernels::chosen_kernel_family()));
   for (size_t i = 0; i < paths.size(); ++i)
     if (!bench(paths[i], *models[i], runs, profile)) return 1;
   return 0;
