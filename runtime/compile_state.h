@@ -19,9 +19,9 @@ struct CompileState {
   std::vector<int> consumers;  // number of operators reading the tensor
   std::vector<bool> graph_output;
   std::vector<bool> graph_input;             // signature or subgraph input
-  std::vector<bool> absorbed;                // operator computed by an earlier one
-  std::vector<OpContext::FoldedPad> folded;  // per operator
-  std::vector<bool> has_fold;
+  std::vector<bool> absorbed;     // operator with no step of its own (fused, or a folded constant)
+  std::vector<ConvFusion> fusion;  // per convolution, what its kernel computes besides
+  std::vector<int> folded_into;    // per PAD, the convolution it became the padding of, or -1
   std::vector<int> order;     // operators in execution order
   std::vector<int> position;  // per operator, its place in `order`
 
@@ -43,6 +43,7 @@ struct CompileState {
   std::vector<bool>& output_bound() { return graph.output_bound_; }
   std::vector<float*>& data() { return graph.data_; }
   AlignedFloats& arena() { return graph.arena_; }
+  std::vector<bool>& arena_slot() { return graph.arena_slot_; }
 
   bool fail(const std::string& message) {
     error = message;

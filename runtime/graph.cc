@@ -5,6 +5,7 @@
 #include <limits>
 #include <new>
 
+#include "runtime/kernels/guard_zones.h"
 #include "runtime/passes/passes.h"
 
 namespace runtime {
@@ -13,26 +14,13 @@ std::unique_ptr<Graph> Graph::compile(const Model& model, const std::vector<Shap
                                       std::string& error) {
   auto graph = std::unique_ptr<Graph>(new Graph);
   Graph& g = *graph;
-  const size_t n = model.tensors().size();
-  const size_t ops = model.operators().size();
   CompileState s{model, g, error, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}};
-  s.known.assign(n, false);
-  s.constant.assign(n, -1);
-  s.producer.assign(n, -1);
-  s.consumers.assign(n, 0);
-  s.graph_output.assign(n, false);
-  s.graph_input.assign(n, false);
-  s.absorbed.assign(ops, false);
-  s.folded.assign(ops, {});
-  s.has_fold.assign(ops, false);
-  g.shapes_.assign(n, Shape{});
-  g.data_.assign(n, nullptr);
-  g.inputs_ = model.signature().inputs;
-  g.outputs_ = model.signature().outputs;
 
   if (!read_and_verify(s, input_shapes) || !load_constants(s)) return nullptr;
   schedule(s);
-  if (!fold_dequantized_constants(s) || !prepare_operators(s)) return nullptr;
+  if (!fold_dequantized_constants(s)) return nullptr;
+  rewrite(s);
+  if (!prepare_operators(s)) return nullptr;
   // After the last rewrite: nothing may change a shape or a step from here.
   if (!check_writes(s) || !plan_memory(s)) return nullptr;
   drop_unused_constants(s);
@@ -44,7 +32,9 @@ void Graph::run(float* const* inputs, float* const* outputs) {
   for (size_t k = 0; k < outputs_.size(); ++k)
     if (output_bound_[k]) data_[outputs_[k]] = outputs[k];
   TensorData data = data_.data();
-  if (!profiling_) {
+  if constexpr (kGuardFloats > 0) {
+    run_guarded();
+  } else if (!profiling_) {
     for (Step& step : steps_) step.kernel->run(data);
   } else {
     for (size_t i = 0; i < steps_.size(); ++i) {
@@ -60,6 +50,23 @@ void Graph::run(float* const* inputs, float* const* outputs) {
     if (!output_bound_[k])
       std::memmove(outputs[k], data_[outputs_[k]],
                    static_cast<size_t>(shapes_[outputs_[k]].elements()) * sizeof(float));
+}
+
+// Slots are reused by later tensors, so a slot's zones are poisoned just
+// before the step that writes it and checked just after.
+void Graph::run_guarded() {
+  for (size_t i = 0; i < steps_.size(); ++i) {
+    Step& step = steps_[i];
+    for (int t : step.writes)
+      if (arena_slot_[t]) poison_guards(data_[t], static_cast<size_t>(shapes_[t].elements()));
+    step.kernel->run(data_.data());
+    for (int t : step.writes)
+      if (arena_slot_[t] && !guards_intact(data_[t], static_cast<size_t>(shapes_[t].elements()))) {
+        const std::string what = "step " + std::to_string(i) + " (" + operator_name(step.code) +
+                                 ") wrote outside its output, tensor " + std::to_string(t) + " " + shapes_[t].str();
+        guard_damaged(what.c_str());
+      }
+  }
 }
 
 void Graph::set_profiling(bool enabled) {

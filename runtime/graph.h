@@ -63,6 +63,9 @@ class Graph {
   bool profiling_ = false;
   std::vector<ProfileEntry> profile_;
   std::vector<int> profile_slot_;  // per step, its entry in profile_
+  // With guard zones: per tensor, whether it has an arena slot between two.
+  std::vector<bool> arena_slot_;
+  void run_guarded();
 };
 
 }  // namespace runtime

@@ -34,6 +34,8 @@ bool OpContext::has_constant(int t) const {
   return t >= 0 && (state_.constant[t] >= 0 || state_.model.tensors()[t].data != nullptr);
 }
 
+std::string OpContext::tensor_label(int t) const { return state_.tensor_label(t); }
+
 bool OpContext::fail(const std::string& message) {
   state_.error = message;
   return false;
@@ -122,40 +124,19 @@ void OpContext::add_step(std::unique_ptr<Kernel> kernel, std::vector<int> reads,
   state_.steps().push_back(std::move(step));
 }
 
-int OpContext::sole_consumer(int t) const {
-  if (state_.graph_output[t] || state_.consumers[t] != 1) return -1;
-  const auto& ops = state_.model.operators();
-  for (int i = 0; i < static_cast<int>(ops.size()); ++i)
-    for (int in : ops[i].inputs)
-      if (in == t) return state_.position[i] > state_.position[op_index_] ? i : -1;
-  return -1;
-}
+const ConvFusion& OpContext::fusion() const { return state_.fusion[op_index_]; }
 
-bool OpContext::produced_before(int t, int op) const {
-  if (state_.constant[t] >= 0) return true;
-  if (!state_.known[t]) return false;
-  const int p = state_.producer[t];
-  return p < 0 || state_.position[p] < state_.position[op];
-}
+bool OpContext::folded_away() const { return state_.folded_into[op_index_] >= 0; }
 
-void OpContext::absorb(int op, const Shape& s) {
-  state_.absorbed[op] = true;
-  for (int out : desc_at(op).outputs) {
-    state_.definitions.push_back({out, op_index_, op, s});
-    if (state_.known[out]) continue;
-    state_.shapes()[out] = s;
-    state_.known[out] = true;
-    state_.producer[out] = op;
-  }
-}
-
-void OpContext::fold_pad_into(int conv_op, const FoldedPad& pad) {
-  state_.folded[conv_op] = pad;
-  state_.has_fold[conv_op] = true;
-}
-
-const OpContext::FoldedPad* OpContext::folded_pad() const {
-  return state_.has_fold[op_index_] ? &state_.folded[op_index_] : nullptr;
+void OpContext::define_fused_outputs(const Shape& s) {
+  for (int op : fusion().ops)
+    for (int out : desc_at(op).outputs) {
+      state_.definitions.push_back({out, op_index_, op, s});
+      if (state_.known[out]) continue;
+      state_.shapes()[out] = s;
+      state_.known[out] = true;
+      state_.producer[out] = op;
+    }
 }
 
 bool activation_range(fb::ActivationFunctionType act, float& lo, float& hi) {

@@ -3,12 +3,16 @@
 #include <cstring>
 #include <new>
 
+#include "runtime/kernels/guard_zones.h"
+
 namespace runtime {
 
-AlignedFloats::AlignedFloats(size_t count)
-    : data_(count ? static_cast<float*>(::operator new(count * sizeof(float), std::align_val_t{64})) : nullptr),
-      size_(count) {
-  if (count) std::memset(data_, 0, count * sizeof(float));
+AlignedFloats::AlignedFloats(size_t count) : size_(count) {
+  if (!count) return;
+  const size_t all = count + 2 * kGuardFloats;
+  data_ = static_cast<float*>(::operator new(all * sizeof(float), std::align_val_t{64})) + kGuardFloats;
+  std::memset(data_, 0, count * sizeof(float));
+  if constexpr (kGuardFloats > 0) poison_guards(data_, count);
 }
 
 AlignedFloats& AlignedFloats::operator=(AlignedFloats&& o) noexcept {
@@ -23,7 +27,10 @@ AlignedFloats& AlignedFloats::operator=(AlignedFloats&& o) noexcept {
 }
 
 AlignedFloats::~AlignedFloats() {
-  if (data_) ::operator delete(data_, std::align_val_t{64});
+  if (!data_) return;
+  if constexpr (kGuardFloats > 0)
+    if (!guards_intact(data_, size_)) guard_damaged("a buffer of the runtime (weights, scratch, constants or arena)");
+  ::operator delete(data_ - kGuardFloats, std::align_val_t{64});
 }
 
 }  // namespace runtime

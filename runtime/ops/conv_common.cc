@@ -19,79 +19,6 @@ class ConvolutionKernel final : public Kernel {
   int in_, out_, residual_;
 };
 
-// The operations after a convolution that its kernel applies instead, in the
-// kernel's order: residual add, activation, PReLU. Each link needs the
-// previous result to have this chain as its only reader.
-struct PostChain {
-  Conv2DPostOps post;
-  int residual = -1;
-  int output = -1;  // the tensor the kernel finally writes
-  std::vector<float> alpha;
-};
-
-bool float_tensor(OpContext& ctx, int t) { return t >= 0 && ctx.type(t) == fb::TensorType_FLOAT32; }
-
-void fold_following(OpContext& ctx, const Shape& out_shape, PostChain& chain) {
-  const int channels = out_shape.back(-1);
-  int t = chain.output;
-  // Residual ADD, only while nothing has been applied after the bias.
-  if (chain.post.activation == Activation::kNone) {
-    const int c = ctx.sole_consumer(t);
-    if (c >= 0) {
-      const OperatorDesc& add = ctx.desc_at(c);
-      const auto* options = add.table->builtin_options_as_AddOptions();
-      Activation act;
-      const bool options_ok = add.table->builtin_options_type() == fb::BuiltinOptions_NONE || options;
-      if (add.code == fb::BuiltinOperator_ADD && !add.custom && options_ok && add.inputs.size() == 2 &&
-          add.outputs.size() == 1 &&
-          kernel_activation(options ? options->fused_activation_function() : fb::ActivationFunctionType_NONE, act)) {
-        const int r = add.inputs[0] == t ? add.inputs[1] : add.inputs[0];
-        if (r >= 0 && r != t && float_tensor(ctx, r) && float_tensor(ctx, add.outputs[0]) &&
-            ctx.produced_before(r, ctx.op_index()) && ctx.shape(r) == out_shape) {
-          chain.post.add_residual = true;
-          chain.residual = r;
-          chain.post.activation = act;
-          t = add.outputs[0];
-          ctx.absorb(c, out_shape);
-        }
-      }
-    }
-  }
-  if (chain.post.activation == Activation::kNone) {
-    const int c = ctx.sole_consumer(t);
-    if (c >= 0) {
-      const OperatorDesc& op = ctx.desc_at(c);
-      if ((op.code == fb::BuiltinOperator_RELU || op.code == fb::BuiltinOperator_RELU6) && !op.custom &&
-          op.inputs.size() == 1 && op.outputs.size() == 1 && float_tensor(ctx, op.outputs[0])) {
-        chain.post.activation = op.code == fb::BuiltinOperator_RELU ? Activation::kRelu : Activation::kRelu6;
-        t = op.outputs[0];
-        ctx.absorb(c, out_shape);
-      }
-    }
-  }
-  {
-    const int c = ctx.sole_consumer(t);
-    if (c >= 0) {
-      const OperatorDesc& op = ctx.desc_at(c);
-      if (op.code == fb::BuiltinOperator_PRELU && !op.custom && op.inputs.size() == 2 && op.outputs.size() == 1 &&
-          op.inputs[0] == t && op.inputs[1] >= 0 && float_tensor(ctx, op.outputs[0]) &&
-          ctx.has_constant(op.inputs[1]) && ctx.type(op.inputs[1]) == fb::TensorType_FLOAT32) {
-        // Only a slope per channel (every other dimension 1) fits the kernel.
-        const Shape& s = ctx.shape(op.inputs[1]);
-        bool per_channel = s.rank >= 1 && s.rank <= out_shape.rank && s.back(-1) == channels;
-        for (int i = 0; per_channel && i + 1 < s.rank; ++i) per_channel = s.dims[i] == 1;
-        if (per_channel) {
-          const float* alpha = ctx.constant_floats(op.inputs[1]);
-          chain.alpha.assign(alpha, alpha + channels);
-          t = op.outputs[0];
-          ctx.absorb(c, out_shape);
-        }
-      }
-    }
-  }
-  chain.output = t;
-}
-
 }  // namespace
 
 bool kernel_activation(fb::ActivationFunctionType act, Activation& out) {
@@ -131,8 +58,9 @@ bool prepare_convolution(OpContext& ctx, const ConvParams& p) {
     return ctx.fail(std::string("fused activation ") + fb::EnumNameActivationFunctionType(p.activation) +
                     " not supported");
 
-  const OpContext::FoldedPad* fold = ctx.folded_pad();
-  const int in = fold ? fold->source : ctx.input(0);
+  const ConvFusion& fusion = ctx.fusion();
+  const bool fold = fusion.pad_source >= 0;  // the PAD's own prepare checked its input
+  const int in = fold ? fusion.pad_source : ctx.input(0);
   if (!fold && !ctx.float_input(0)) return false;
   const int filter = ctx.input(1);
   const int bias = ctx.num_inputs() > 2 ? ctx.input(2) : -1;
@@ -170,18 +98,18 @@ bool prepare_convolution(OpContext& ctx, const ConvParams& p) {
     return ctx.fail("empty convolution: input " + x.str() + ", filter " + w.str());
   int in_h = s.in_height, in_w = s.in_width;
   if (fold) {
-    in_h += fold->top + fold->bottom;
-    in_w += fold->left + fold->right;
+    in_h += fusion.pad_top + fusion.pad_bottom;
+    in_w += fusion.pad_left + fusion.pad_right;
   }
   int pt, pb, pl, pr;
   if (!conv_output_size(p.padding, in_h, s.kernel_height, s.stride_height, s.dilation_height, s.out_height, pt,
                         pb) ||
       !conv_output_size(p.padding, in_w, s.kernel_width, s.stride_width, s.dilation_width, s.out_width, pl, pr))
     return ctx.fail("output of input " + x.str() + " and filter " + w.str() + " would be empty");
-  s.pad_top = pt + (fold ? fold->top : 0);
-  s.pad_bottom = pb + (fold ? fold->bottom : 0);
-  s.pad_left = pl + (fold ? fold->left : 0);
-  s.pad_right = pr + (fold ? fold->right : 0);
+  s.pad_top = pt + fusion.pad_top;
+  s.pad_bottom = pb + fusion.pad_bottom;
+  s.pad_left = pl + fusion.pad_left;
+  s.pad_right = pr + fusion.pad_right;
 
   const float* bias_data = nullptr;
   if (bias >= 0) {
@@ -196,19 +124,29 @@ bool prepare_convolution(OpContext& ctx, const ConvParams& p) {
     return ctx.fail("output " + out_shape.str() + " has more than " + std::to_string(kMaxElements) + " elements");
   ctx.set_shape(ctx.output(0), out_shape);
 
-  PostChain chain;
-  chain.post = post;
-  chain.output = ctx.output(0);
-  fold_following(ctx, out_shape, chain);
-  if (!chain.alpha.empty()) chain.post.prelu_alpha = chain.alpha.data();
+  // The operators fused after the convolution, as the rewrite pass chose
+  // them from the declared shapes; the inferred ones must bear that out.
+  if (fusion.activation != Activation::kNone) post.activation = fusion.activation;
+  if (fusion.residual >= 0 && !(ctx.shape(fusion.residual) == out_shape))
+    return ctx.fail("fused residual ADD: its other input, " + ctx.tensor_label(fusion.residual) +
+                    ", differs from the output " + out_shape.str());
+  if (fusion.alpha >= 0) {
+    if (ctx.shape(fusion.alpha).elements() != s.out_channels)
+      return ctx.fail("fused PRELU: slope " + ctx.tensor_label(fusion.alpha) + " for " +
+                      std::to_string(s.out_channels) + " output channels");
+    post.prelu_alpha = ctx.constant_floats(fusion.alpha);
+    if (!post.prelu_alpha) return false;
+  }
+  post.add_residual = fusion.residual >= 0;
+  ctx.define_fused_outputs(out_shape);
+  const int out = fusion.ops.empty() ? ctx.output(0) : fusion.output;
 
   std::string error;
-  auto conv = Conv2DKernel::create(s, weights, bias_data, chain.post, error);
+  auto conv = Conv2DKernel::create(s, weights, bias_data, post, error);
   if (!conv) return ctx.fail("kernel: " + error);
   std::vector<int> reads = {in};
-  if (chain.residual >= 0) reads.push_back(chain.residual);
-  ctx.add_step(std::make_unique<ConvolutionKernel>(std::move(conv), in, chain.output, chain.residual), reads,
-               {chain.output});
+  if (fusion.residual >= 0) reads.push_back(fusion.residual);
+  ctx.add_step(std::make_unique<ConvolutionKernel>(std::move(conv), in, out, fusion.residual), reads, {out});
   return true;
 }
 

@@ -24,6 +24,20 @@ class Kernel {
 
 struct CompileState;
 
+// What the rewrite pass decided one convolution's kernel computes besides
+// the convolution (passes/rewrite.cc).
+struct ConvFusion {
+  // A PAD folded in: the convolution reads `pad_source`, padded by these
+  // rows and columns, instead of the PAD's output.
+  int pad_source = -1;
+  int pad_top = 0, pad_bottom = 0, pad_left = 0, pad_right = 0;
+  int residual = -1;                          // a residual ADD's other input
+  Activation activation = Activation::kNone;  // of the fused ADD or RELU/RELU6
+  int alpha = -1;                             // a fused PRELU's slopes
+  std::vector<int> ops;                       // the operators fused after it, in order
+  int output = -1;                            // the tensor the kernel writes in the end
+};
+
 // Compile-time view of one operator, handed to its prepare function. The
 // prepare function checks the operator's inputs and options, infers its
 // output shapes and adds the step that computes them (or folds the result
@@ -43,6 +57,8 @@ class OpContext {
   const Shape& shape(int tensor) const;
   fb::TensorType type(int tensor) const;
   bool has_constant(int tensor) const;
+  // "tensor 7 \"name\" [1,8,8,4]", for messages.
+  std::string tensor_label(int tensor) const;
 
   // Checks input/output counts; records a failure when they differ.
   bool expect_counts(int min_inputs, int max_inputs, int outputs);
@@ -75,20 +91,14 @@ class OpContext {
   // tensors the kernel touches at run, for lifetime planning.
   void add_step(std::unique_ptr<Kernel> kernel, std::vector<int> reads, std::vector<int> writes);
 
-  // Fusion support: the one operator reading `tensor`, or -1 when there are
-  // none, several, or the tensor is a graph output.
-  int sole_consumer(int tensor) const;
-  bool produced_before(int tensor, int op_index) const;
-  // Marks a later operator as computed by this one; its outputs get `shape`.
-  void absorb(int op_index, const Shape& shape);
-  // A PAD folded into the convolution at `conv_op`: the convolution reads
-  // `source` padded by these rows and columns instead of the PAD's output.
-  struct FoldedPad {
-    int source = -1;
-    int top = 0, bottom = 0, left = 0, right = 0;
-  };
-  void fold_pad_into(int conv_op, const FoldedPad& pad);
-  const FoldedPad* folded_pad() const;
+  // What the rewrite pass fused into this operator (a convolution).
+  const ConvFusion& fusion() const;
+  // Gives the outputs of the operators fused after this one `shape`, the
+  // shape its kernel writes.
+  void define_fused_outputs(const Shape& shape);
+  // This PAD became a convolution's padding: it keeps its checks and its
+  // output shape but adds no step.
+  bool folded_away() const;
 
   bool fail(const std::string& message);
 

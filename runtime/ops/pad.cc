@@ -55,31 +55,6 @@ class PadKernel final : public Kernel {
   std::vector<int32_t> before_;
 };
 
-// A spatial-only PAD whose one reader is a VALID convolution becomes that
-// convolution's own padding: same result, one pass over memory fewer.
-bool try_fold(OpContext& ctx, const Shape& x, const std::vector<int32_t>& p) {
-  if (x.rank != 4 || p[0] || p[1] || p[6] || p[7]) return false;
-  const int c = ctx.sole_consumer(ctx.output(0));
-  if (c < 0) return false;
-  const OperatorDesc& conv = ctx.desc_at(c);
-  if (conv.custom || conv.inputs.empty() || conv.inputs[0] != ctx.output(0)) return false;
-  fb::Padding padding;
-  if (conv.code == fb::BuiltinOperator_CONV_2D) {
-    const auto* o = conv.table->builtin_options_as_Conv2DOptions();
-    if (!o) return false;
-    padding = o->padding();
-  } else if (conv.code == fb::BuiltinOperator_DEPTHWISE_CONV_2D) {
-    const auto* o = conv.table->builtin_options_as_DepthwiseConv2DOptions();
-    if (!o) return false;
-    padding = o->padding();
-  } else {
-    return false;
-  }
-  if (padding != fb::Padding_VALID) return false;
-  ctx.fold_pad_into(c, {ctx.input(0), p[2], p[3], p[4], p[5]});
-  return true;
-}
-
 }  // namespace
 
 bool prepare_pad(OpContext& ctx) {
@@ -107,7 +82,7 @@ bool prepare_pad(OpContext& ctx) {
   if (out_shape.elements() > kMaxElements)
     return ctx.fail("output " + out_shape.str() + " has more than " + std::to_string(kMaxElements) + " elements");
   ctx.set_shape(ctx.output(0), out_shape);
-  if (try_fold(ctx, x, paddings)) return true;
+  if (ctx.folded_away()) return true;  // the convolution reading it pads instead
   ctx.add_step(std::make_unique<PadKernel>(ctx.input(0), ctx.output(0), x, out_shape, before), {ctx.input(0)},
                {ctx.output(0)});
   return true;

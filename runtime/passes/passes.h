@@ -17,7 +17,9 @@ bool load_constants(CompileState& state);
 bool fold_dequantized_constants(CompileState& state);
 // schedule.cc: execution order, convolutions moved next to their residual ADD.
 void schedule(CompileState& state);
-// prepare.cc: shape inference, fusions and kernels, operator by operator.
+// rewrite.cc: PADs folded into convolutions, operators fused after them.
+void rewrite(CompileState& state);
+// prepare.cc: shape inference and kernels, operator by operator.
 bool prepare_operators(CompileState& state);
 // check_writes.cc: the write and shape rules on the rewritten graph.
 bool check_writes(CompileState& state);

@@ -4,10 +4,12 @@
 // Guarantees: every tensor the steps write has memory of its shape's size:
 // the caller's buffer for a signature output written by a step (bound at
 // each run), else an arena slot no other tensor alive at the same time
-// shares; the arena stays within kMaxArenaBytes. Constants that no step or
+// shares (with guard zones, one on each side of the slot); the arena stays
+// within kMaxArenaBytes. Constants that no step or
 // output reads any more are freed (kernels keep packed copies of weights).
 #include <algorithm>
 
+#include "runtime/kernels/guard_zones.h"
 #include "runtime/passes/passes.h"
 #include "runtime/planner.h"
 
@@ -36,7 +38,8 @@ bool plan_memory(CompileState& s) {
   std::vector<int> arena_tensor;
   for (size_t t = 0; t < n; ++t) {
     if (first[t] < 0 || bound[t]) continue;
-    lifetimes.push_back({static_cast<size_t>(s.shapes()[t].elements()) * sizeof(float), first[t], last[t]});
+    const size_t bytes = (static_cast<size_t>(s.shapes()[t].elements()) + 2 * kGuardFloats) * sizeof(float);
+    lifetimes.push_back({bytes, first[t], last[t]});
     arena_tensor.push_back(static_cast<int>(t));
   }
   const ArenaPlan plan = plan_arena(lifetimes);
@@ -44,8 +47,11 @@ bool plan_memory(CompileState& s) {
     return s.fail("activations need " + std::to_string(plan.bytes) + " bytes, more than the " +
                   std::to_string(kMaxArenaBytes) + " allowed");
   s.arena() = AlignedFloats(plan.bytes / sizeof(float));
-  for (size_t i = 0; i < arena_tensor.size(); ++i)
-    s.data()[arena_tensor[i]] = s.arena().data() + plan.offsets[i] / sizeof(float);
+  if constexpr (kGuardFloats > 0) s.arena_slot().assign(n, false);
+  for (size_t i = 0; i < arena_tensor.size(); ++i) {
+    s.data()[arena_tensor[i]] = s.arena().data() + plan.offsets[i] / sizeof(float) + kGuardFloats;
+    if constexpr (kGuardFloats > 0) s.arena_slot()[arena_tensor[i]] = true;
+  }
   return true;
 }
 

@@ -1,13 +1,12 @@
-// Pass: shape inference, fusions and kernels.
-// Assumes: constants loaded, DEQUANTIZEs of constants folded, the schedule.
+// Pass: shape inference and kernels.
+// Assumes: constants loaded, DEQUANTIZEs of constants folded, the schedule
+// and the rewrites decided.
 // Guarantees: every operator not absorbed has been prepared in execution
 // order: its options and input types checked, the shapes of its outputs
-// inferred, its kernel created. The rewrites happen here, where the shapes
-// they depend on are known: a spatial PAD before a VALID convolution becomes
-// its padding (ops/pad.cc), and a residual ADD, RELU/RELU6 and PRELU after a
-// convolution become its post-ops (ops/conv_common.cc). The early output
-// checks below only give the operator's own error first; check_writes is the
-// one that holds after the rewrites.
+// inferred (a convolution's also given to the outputs of the operators fused
+// after it), its kernel created. The early output checks below only give the
+// operator's own error first; check_writes is the one that holds for every
+// definition, the fused ones included.
 #include "runtime/passes/prepare.h"
 
 #include "runtime/passes/passes.h"

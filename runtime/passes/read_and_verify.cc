@@ -1,6 +1,7 @@
 // Pass: read and verify.
-// Assumes: a Model whose indices are all in range (model.cc checked them).
-// Guarantees: no sparse or variable tensor; one shape per signature input,
+// Assumes: a Model whose indices are all in range (model.cc checked them),
+// and a fresh state and graph.
+// Guarantees: every per-tensor and per-operator record sized; no sparse or variable tensor; one shape per signature input,
 // none of them a constant; the reader counts and the input and output roles
 // of every tensor recorded for the passes after it.
 #include "runtime/passes/passes.h"
@@ -10,6 +11,17 @@ namespace runtime {
 bool read_and_verify(CompileState& s, const std::vector<Shape>& input_shapes) {
   const Model& model = s.model;
   const size_t n = model.tensors().size();
+  s.known.assign(n, false);
+  s.constant.assign(n, -1);
+  s.producer.assign(n, -1);
+  s.consumers.assign(n, 0);
+  s.graph_output.assign(n, false);
+  s.graph_input.assign(n, false);
+  s.absorbed.assign(model.operators().size(), false);
+  s.shapes().assign(n, Shape{});
+  s.data().assign(n, nullptr);
+  s.graph_inputs() = model.signature().inputs;
+  s.graph_outputs() = model.signature().outputs;
   for (size_t t = 0; t < n; ++t)
     if (model.tensors()[t].sparse || model.tensors()[t].variable)
       return s.fail("tensor " + std::to_string(t) + " is sparse or variable, which is not supported");
