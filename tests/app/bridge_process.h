@@ -50,13 +50,13 @@ struct RunningBridge {
   HostSession host;
   ~RunningBridge() { close_host(host); }
 
-  void start(const std::vector<std::string>& args) {
+  void start(const std::vector<std::string>& args, const std::string& binary = bridge_path()) {
     std::string error;
     ASSERT_TRUE(open_host(host, error)) << error;
     // The child must not inherit the host's socket: it would hold the host's
     // port for as long as it runs.
     ASSERT_EQ(fcntl(host.socket, F_SETFD, FD_CLOEXEC), 0);
-    ASSERT_TRUE(start_bridge(host, bridge_path(), args, error)) << error;
+    ASSERT_TRUE(start_bridge(host, binary, args, error)) << error;
   }
 
   // The next status datagram in `state` within `timeout_ms`; others are skipped.
