@@ -77,22 +77,30 @@ const float* OpContext::constant_floats(int t) {
   return state_.constants()[state_.constant[t]].data();
 }
 
-bool OpContext::constant_ints(int t, std::vector<int32_t>& out) {
-  if (t < 0) return fail("parameter tensor missing");
-  const TensorDesc& d = state_.model.tensors()[t];
-  if (d.type != fb::TensorType_INT32 || !d.data) return fail(state_.tensor_label(t) + " is not an int32 constant");
-  out.resize(d.bytes / 4);
-  if (!out.empty()) std::memcpy(out.data(), d.data, out.size() * 4);
+namespace {
+
+// The raw contents of constant `t` of `type` into `out`, or the reason not.
+template <typename T>
+bool copy_constant(const CompileState& s, int t, fb::TensorType type, const char* what, std::vector<T>& out,
+                   std::string& why) {
+  if (t < 0) return why = "parameter tensor missing", false;
+  const TensorDesc& d = s.model.tensors()[t];
+  if (d.type != type || !d.data) return why = s.tensor_label(t) + " is not " + what + " constant", false;
+  out.resize(d.bytes / sizeof(T));
+  if (!out.empty()) std::memcpy(out.data(), d.data, out.size() * sizeof(T));
   return true;
 }
 
+}  // namespace
+
+bool OpContext::constant_ints(int t, std::vector<int32_t>& out) {
+  std::string why;
+  return copy_constant(state_, t, fb::TensorType_INT32, "an int32", out, why) || fail(why);
+}
+
 bool OpContext::constant_halves(int t, std::vector<uint16_t>& out) {
-  if (t < 0) return fail("parameter tensor missing");
-  const TensorDesc& d = state_.model.tensors()[t];
-  if (d.type != fb::TensorType_FLOAT16 || !d.data) return fail(state_.tensor_label(t) + " is not a float16 constant");
-  out.resize(d.bytes / 2);
-  if (!out.empty()) std::memcpy(out.data(), d.data, out.size() * 2);
-  return true;
+  std::string why;
+  return copy_constant(state_, t, fb::TensorType_FLOAT16, "a float16", out, why) || fail(why);
 }
 
 // A tensor keeps the first shape it is given (a constant's, an input's or its
