@@ -31,20 +31,10 @@ void Graph::run(float* const* inputs, float* const* outputs) {
   for (size_t k = 0; k < inputs_.size(); ++k) data_[inputs_[k]] = inputs[k];
   for (size_t k = 0; k < outputs_.size(); ++k)
     if (output_bound_[k]) data_[outputs_[k]] = outputs[k];
-  TensorData data = data_.data();
-  if constexpr (kGuardFloats > 0) {
-    run_guarded();
-  } else if (!profiling_) {
-    for (Step& step : steps_) step.kernel->run(data);
+  if (!profiling_ && kGuardFloats == 0) {
+    for (Step& step : steps_) step.kernel->run(data_.data());
   } else {
-    for (size_t i = 0; i < steps_.size(); ++i) {
-      const auto start = std::chrono::steady_clock::now();
-      steps_[i].kernel->run(data);
-      const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start);
-      ProfileEntry& e = profile_[profile_slot_[i]];
-      e.nanoseconds += static_cast<uint64_t>(ns.count());
-      ++e.steps;
-    }
+    for (size_t i = 0; i < steps_.size(); ++i) run_step_checked(i);
   }
   for (size_t k = 0; k < outputs_.size(); ++k)
     if (!output_bound_[k])
@@ -52,21 +42,29 @@ void Graph::run(float* const* inputs, float* const* outputs) {
                    static_cast<size_t>(shapes_[outputs_[k]].elements()) * sizeof(float));
 }
 
-// Slots are reused by later tensors, so a slot's zones are poisoned just
-// before the step that writes it and checked just after.
-void Graph::run_guarded() {
-  for (size_t i = 0; i < steps_.size(); ++i) {
-    Step& step = steps_[i];
+// One step timed for the profile, and with guard zones, checked: slots are
+// reused by later tensors, so a slot's zones are poisoned just before the
+// step that writes it and checked just after.
+void Graph::run_step_checked(size_t i) {
+  Step& step = steps_[i];
+  if constexpr (kGuardFloats > 0)
     for (int t : step.writes)
       if (arena_slot_[t]) poison_guards(data_[t], static_cast<size_t>(shapes_[t].elements()));
-    step.kernel->run(data_.data());
+  const auto start = std::chrono::steady_clock::now();
+  step.kernel->run(data_.data());
+  if (profiling_) {
+    const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now() - start);
+    ProfileEntry& e = profile_[profile_slot_[i]];
+    e.nanoseconds += static_cast<uint64_t>(ns.count());
+    ++e.steps;
+  }
+  if constexpr (kGuardFloats > 0)
     for (int t : step.writes)
       if (arena_slot_[t] && !guards_intact(data_[t], static_cast<size_t>(shapes_[t].elements()))) {
         const std::string what = "step " + std::to_string(i) + " (" + operator_name(step.code) +
                                  ") wrote outside its output, tensor " + std::to_string(t) + " " + shapes_[t].str();
         guard_damaged(what.c_str());
       }
-  }
 }
 
 void Graph::set_profiling(bool enabled) {

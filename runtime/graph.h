@@ -65,7 +65,7 @@ class Graph {
   std::vector<int> profile_slot_;  // per step, its entry in profile_
   // With guard zones: per tensor, whether it has an arena slot between two.
   std::vector<bool> arena_slot_;
-  void run_guarded();
+  void run_step_checked(size_t step);
 };
 
 }  // namespace runtime

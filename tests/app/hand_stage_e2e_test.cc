@@ -27,13 +27,15 @@ struct BrokenLiteModels {
   ~BrokenLiteModels() { fs::remove_all(root); }
 };
 
-// Sends `bits` and returns the first running status that reports them.
-std::optional<wire::Bytes> switch_to(RunningBridge& b, uint64_t bits) {
+// Sends `bits` and returns the first running status that reports them, with
+// `model` as its hand model; heartbeats meanwhile.
+std::optional<wire::Bytes> switch_to(RunningBridge& b, uint64_t bits, const std::string& model) {
   send_control(b.host, wire::kOptions, bits);
   const std::string hands = (bits & wire::kHandsBit) ? "true" : "false";
-  for (int i = 0; i < 20; ++i) {
+  for (int i = 0; i < 30; ++i) {
     auto s = b.next_status("running", 1000);
-    if (s && status_text(*s, "hands") == hands) return s;
+    send_control(b.host, wire::kHeartbeat, 0);
+    if (s && status_text(*s, "hands") == hands && status_text(*s, "hand_model") == model) return s;
   }
   return std::nullopt;
 }
@@ -44,9 +46,8 @@ TEST(HandStageEndToEnd, SetsSwitchInOneRunAndEachLoadIsReportedInItsPass) {
   b.start({"--frames", kFrames, "--models", shared_models()});
   ASSERT_TRUE(b.next_status("running", 3000));
   for (const auto& [bits, model] : {std::pair{3, "\"full\""}, {7, "\"lite\""}, {3, "\"full\""}}) {
-    const auto s = switch_to(b, bits);
+    const auto s = switch_to(b, bits, model);
     ASSERT_TRUE(s) << bits;
-    EXPECT_EQ(status_text(*s, "hand_model"), model) << bits;
     EXPECT_EQ(status_text(*s, "hands_available"), "true");
   }
   send_control(b.host, wire::kStop, 0);
@@ -74,9 +75,8 @@ TEST(HandStageEndToEnd, LoadFailureIsReportedWhileFaceTrackingGoesOn) {
     send_control(b.host, wire::kHeartbeat, 0);
   }
   EXPECT_GE(faces, 10);
-  const auto full = switch_to(b, 3);  // other bits: the full set gets its chance
+  const auto full = switch_to(b, 3, "\"full\"");  // other bits: the full set gets its chance
   ASSERT_TRUE(full);
-  EXPECT_EQ(status_text(*full, "hand_model"), "\"full\"");
   EXPECT_EQ(status_text(*full, "hands_message"), "\"\"");
   send_control(b.host, wire::kStop, 0);
   EXPECT_EQ(wait_bridge(b.host, 20000), 0);
@@ -96,7 +96,7 @@ TEST(HandStageEndToEnd, FaceThenHandsDatagramPerFrameWithOneTimestamp) {
   std::vector<wire::Bytes> got;
   int hand_datagrams = 0;
   const auto start = Clock::now();
-  while (hand_datagrams < 30 && seconds_since(start) < 60) {
+  while (hand_datagrams < 30 && seconds_since(start) < 150) {  // a slow sanitizer build on a busy machine
     if (auto d = receive_datagram(b.host, 50)) {
       hand_datagrams += type_of(*d) == wire::kHands;
       got.push_back(*d);
