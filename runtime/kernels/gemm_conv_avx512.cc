@@ -151,7 +151,7 @@ __attribute__((target("avx512f,avx2,fma"), always_inline)) inline void block_pro
   // Inputs per block row: one, or the pair's two.
   constexpr int kInputs = kPaired ? 2 : 1;
   // The lanes of the first row in the vector where its channels end.
-  const __mmask16 first_lanes = lane_mask16(st.columns / 2 - 16 * (kVectors / 2));
+  const __mmask16 first_lanes = kPaired ? lane_mask16(st.columns / 2 - 16 * (kVectors / 2)) : 0;
   __m512 acc[kRows][kVectors];
 #pragma GCC unroll 16
   for (int v = 0; v < kVectors; ++v) {
