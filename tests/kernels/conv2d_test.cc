@@ -140,6 +140,12 @@ TEST(Conv2D, MatchesPlainLoopUnderEveryPostOp) {
       {.h = 6, .w = 7, .in = 10, .out = 48}, {.h = 5, .w = 9, .in = 7, .out = 57, .kh = 1, .kw = 1},
       {.h = 7, .w = 19, .in = 40, .depthwise = true},
       {.h = 6, .w = 23, .in = 24, .kh = 5, .kw = 5, .sh = 2, .sw = 2, .depthwise = true},
+      // Two output pixels per strip of 16-float vectors (8 or fewer and 17
+      // to 24 channels): an odd number of pixels leaves the last one alone,
+      // and inputs are read eight at a time with a few left over.
+      {.h = 7, .w = 9, .in = 20, .out = 6, .kh = 1, .kw = 1},
+      {.h = 9, .w = 5, .in = 11, .out = 21, .sh = 2, .sw = 2},
+      {.h = 3, .w = 1, .in = 8, .out = 1, .kh = 1, .kw = 1},
   };
   // clang-format on
   uint32_t seed = 1;
