@@ -141,9 +141,9 @@ TEST(CameraEndToEnd, TracksTheFaceFromEveryKindOfDevice) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     FakeCameras fake(device(c.settings + kFrames));
-    const CameraRun run = run_camera(20, End::kStop);
+    const CameraRun run = run_camera(12, End::kStop);
     EXPECT_EQ(run.exit_status, 0);
-    EXPECT_GE(run.count(wire::kFace), 20);
+    EXPECT_GE(run.count(wire::kFace), 12);
     EXPECT_EQ(run.faces_found(), run.count(wire::kFace));  // the face is in every early frame
     ASSERT_FALSE(run.statuses("starting").empty());
     EXPECT_EQ(status_text(run.statuses("starting")[0], "camera"), "\"" + kDevice + "\"");

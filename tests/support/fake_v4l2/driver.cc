@@ -67,8 +67,15 @@ void advance(FakeDriver& d, int64_t now) {
   if (!d.streaming || d.unplugged) return;
   const int64_t period = int64_t(kSecondNs / d.script->rate);
   d.next_tick_ns = std::max(d.next_tick_ns, now - kSecondNs);
+  const int burst = d.script->burst;
   while (d.next_tick_ns <= now && !gone(d)) {
-    for (int k = 0; k < d.script->burst; ++k) produce(d, k + 1 == d.script->burst);
+    // A burst that finds too few free buffers is lost whole, so the newest
+    // frame waiting is a fresh one however far the caller fell behind.
+    if (d.queued.size() >= size_t(burst)) {
+      for (int k = 0; k < burst; ++k) produce(d, k + 1 == burst);
+    } else {
+      d.sequence += uint32_t(burst);
+    }
     d.next_tick_ns += period;
   }
 }

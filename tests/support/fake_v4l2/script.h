@@ -30,7 +30,8 @@ struct FakeDeviceScript {
   int exposure_priority = -1;                  // -1: no such control
   std::string frames_dir;                      // JPEG files played in byte order, cycled
   double rate = 30;                            // frames per second
-  int burst = 1;                  // frames delivered at each tick; all but the last are stale
+  int burst = 1;  // frames delivered at each tick, all but the last stale; a tick
+                  // finding fewer free buffers is lost whole
   bool strip_huffman = false;     // MJPEG without its Huffman tables, as webcams send it
   FakeDamage damage = FakeDamage::kNone;
   int damage_every = 0;           // every Nth frame is damaged
