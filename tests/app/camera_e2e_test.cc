@@ -1,9 +1,9 @@
 // End-to-end: the real bridge in camera mode and in discovery mode, on
 // simulated V4L2 devices preloaded into it (tests/support/fake_v4l2).
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "tests/app/bridge_process.h"
 #include "wire/control.h"
@@ -32,7 +32,8 @@ struct FakeCameras {
     // The sanitizer runtime wants to be first in the library order; the
     // preloaded fake comes before it, which is harmless here.
     const char* asan = std::getenv("ASAN_OPTIONS");
-    setenv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":verify_asan_link_order=0").c_str(), 1);
+    setenv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":verify_asan_link_order=0").c_str(),
+           1);
   }
   ~FakeCameras() {
     unsetenv("LD_PRELOAD");
@@ -66,7 +67,8 @@ struct CameraRun {
   int exit_status = -1;
 
   int count(uint16_t type) const {
-    return int(std::count_if(sent.begin(), sent.end(), [&](auto& d) { return type_of(d) == type; }));
+    return int(
+        std::count_if(sent.begin(), sent.end(), [&](auto& d) { return type_of(d) == type; }));
   }
   int faces_found() const {
     return int(std::count_if(sent.begin(), sent.end(), [](auto& d) {
@@ -88,11 +90,9 @@ struct CameraRun {
 // it has sent `faces` face datagrams (or it ended, or 30 s passed without a
 // face datagram: a bridge whose frames stopped), then ends it as `end` says
 // and waits for it. Judged by what was sent, not by time.
-CameraRun run_camera(int faces, End end, const std::vector<std::string>& extra = {}) {
+CameraRun run_camera(int faces, End end) {
   RunningBridge b;
-  std::vector<std::string> args = {"--device", kDevice, "--models", shared_models(), "--face"};
-  args.insert(args.end(), extra.begin(), extra.end());
-  b.start(args);
+  b.start({"--device", kDevice, "--models", shared_models(), "--face"});
   CameraRun run;
   auto last_face = Clock::now();
   int seen = 0;
@@ -124,41 +124,53 @@ CameraRun run_camera(int faces, End end, const std::vector<std::string>& extra =
 #define REQUIRE_MODELS() \
   if (!have_shared_models()) GTEST_SKIP() << "no models at " << shared_models()
 
-TEST(CameraEndToEnd, TracksTheFaceFromEveryKindOfDevice) {
+// One kind of device per test case: each is a whole bridge run, slow under
+// the sanitizers.
+struct DeviceKind {
+  std::string name, settings, camera;
+  int width, height;
+};
+
+void PrintTo(const DeviceKind& k, std::ostream* out) { *out << k.name; }
+
+class CameraKinds : public testing::TestWithParam<DeviceKind> {};
+
+TEST_P(CameraKinds, TrackTheFaceAndReportTheCard) {
   REQUIRE_MODELS();
-  struct Case {
-    std::string what, settings, camera;
-    int width, height;
-  } cases[] = {
-      {"MJPEG", "card Fake \"HD\" Cam\nformat MJPG 640x480\n", "\"Fake \\\"HD\\\" Cam\"", 640, 480},
-      {"YUYV answered to a request for MJPEG", "format YUYV 640x480\n", "\"Fake Camera\"", 640, 480},
-      {"MJPEG refused, YUYV at another size", "format YUYV 320x240\nrefuse_other_formats\ngrant 320x240\n",
-       "\"Fake Camera\"", 320, 240},
-      {"MJPEG without Huffman tables", "format MJPG 640x480\nstrip_huffman\n", "\"Fake Camera\"", 640, 480},
-      {"every call interrupted once", "format MJPG 640x480\ninterrupt\n", "\"Fake Camera\"", 640, 480},
-      {"six buffers granted", "format MJPG 640x480\nbuffers 6\n", "\"Fake Camera\"", 640, 480},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    FakeCameras fake(device(c.settings + kFrames));
-    const CameraRun run = run_camera(12, End::kStop);
-    EXPECT_EQ(run.exit_status, 0);
-    EXPECT_GE(run.count(wire::kFace), 12);
-    EXPECT_EQ(run.faces_found(), run.count(wire::kFace));  // the face is in every early frame
-    ASSERT_FALSE(run.statuses("starting").empty());
-    EXPECT_EQ(status_text(run.statuses("starting")[0], "camera"), "\"" + kDevice + "\"");
-    const auto running = run.statuses("running");
-    ASSERT_FALSE(running.empty());
-    for (const wire::Bytes& s : running) {
-      EXPECT_EQ(status_text(s, "camera"), c.camera);
-      if (status_number(s, "fps") > 0) {
-        EXPECT_EQ(status_number(s, "width"), c.width);
-        EXPECT_EQ(status_number(s, "height"), c.height);
-      }
+  const DeviceKind& c = GetParam();
+  FakeCameras fake(device(c.settings + kFrames));
+  const CameraRun run = run_camera(12, End::kStop);
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_GE(run.count(wire::kFace), 12);
+  EXPECT_EQ(run.faces_found(), run.count(wire::kFace));  // the face is in every early frame
+  ASSERT_FALSE(run.statuses("starting").empty());
+  EXPECT_EQ(status_text(run.statuses("starting")[0], "camera"), "\"" + kDevice + "\"");
+  const auto running = run.statuses("running");
+  ASSERT_FALSE(running.empty());
+  for (const wire::Bytes& s : running) {
+    EXPECT_EQ(status_text(s, "camera"), c.camera);
+    if (status_number(s, "fps") > 0) {
+      EXPECT_EQ(status_number(s, "width"), c.width);
+      EXPECT_EQ(status_number(s, "height"), c.height);
     }
-    EXPECT_EQ(fake.events("streamoff").size(), 1u);
   }
+  EXPECT_EQ(fake.events("streamoff").size(), 1u);
 }
+
+const std::string kFake = "\"Fake Camera\"";
+INSTANTIATE_TEST_SUITE_P(
+    CameraEndToEnd, CameraKinds,
+    testing::Values(
+        DeviceKind{"Mjpeg", "card Fake \"HD\" Cam\nformat MJPG 640x480\n",
+                   "\"Fake \\\"HD\\\" Cam\"", 640, 480},
+        DeviceKind{"YuyvAnsweredForMjpeg", "format YUYV 640x480\n", kFake, 640, 480},
+        DeviceKind{"MjpegRefusedYuyvAtAnotherSize",
+                   "format YUYV 320x240\nrefuse_other_formats\ngrant 320x240\n", kFake, 320, 240},
+        DeviceKind{"MjpegWithoutHuffmanTables", "format MJPG 640x480\nstrip_huffman\n", kFake, 640,
+                   480},
+        DeviceKind{"EveryCallInterruptedOnce", "format MJPG 640x480\ninterrupt\n", kFake, 640, 480},
+        DeviceKind{"SixBuffersGranted", "format MJPG 640x480\nbuffers 6\n", kFake, 640, 480}),
+    [](const auto& info) { return info.param.name; });
 
 TEST(CameraEndToEnd, OnlyTheNewestOfWaitingFramesIsProcessed) {
   REQUIRE_MODELS();
@@ -192,29 +204,36 @@ TEST(CameraEndToEnd, ADamagedFrameCostsOnlyThatFrame) {
   }
 }
 
-TEST(CameraEndToEnd, ExposurePriorityIsRestoredHoweverTheRunEnds) {
+struct ExposureCase {
+  std::string name, exposure;
+  End end;
+  std::vector<std::string> changes;  // as the device saw them
+};
+
+void PrintTo(const ExposureCase& c, std::ostream* out) { *out << c.name; }
+
+class ExposurePriority : public testing::TestWithParam<ExposureCase> {};
+
+TEST_P(ExposurePriority, IsRestoredHoweverTheRunEnds) {
   REQUIRE_MODELS();
-  struct Case {
-    std::string what, exposure;
-    End end;
-    std::vector<std::string> changes;
-  } cases[] = {
-      {"stop message", "exposure 1\n", End::kStop, {"exposure 0", "exposure 1"}},
-      {"SIGTERM", "exposure 1\n", End::kSignal, {"exposure 0", "exposure 1"}},
-      {"host silent", "exposure 1\n", End::kSilence, {"exposure 0", "exposure 1"}},
-      {"already off", "exposure 0\n", End::kStop, {}},
-      {"no such control", "", End::kStop, {}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    FakeCameras fake(device("format MJPG 640x480\n" + c.exposure + kFrames));
-    const CameraRun run = run_camera(5, c.end);
-    EXPECT_EQ(run.exit_status, 0);
-    EXPECT_GE(run.count(wire::kFace), 5);
-    EXPECT_EQ(fake.events("exposure"), c.changes);
-    EXPECT_EQ(fake.events("close").size(), 1u);
-  }
+  const ExposureCase& c = GetParam();
+  FakeCameras fake(device("format MJPG 640x480\n" + c.exposure + kFrames));
+  const CameraRun run = run_camera(5, c.end);
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_GE(run.count(wire::kFace), 5);
+  EXPECT_EQ(fake.events("exposure"), c.changes);
+  EXPECT_EQ(fake.events("close").size(), 1u);
 }
+
+const std::vector<std::string> kOffThenBack = {"exposure 0", "exposure 1"};
+INSTANTIATE_TEST_SUITE_P(
+    CameraEndToEnd, ExposurePriority,
+    testing::Values(ExposureCase{"StopMessage", "exposure 1\n", End::kStop, kOffThenBack},
+                    ExposureCase{"Sigterm", "exposure 1\n", End::kSignal, kOffThenBack},
+                    ExposureCase{"HostSilent", "exposure 1\n", End::kSilence, kOffThenBack},
+                    ExposureCase{"AlreadyOff", "exposure 0\n", End::kStop, {}},
+                    ExposureCase{"NoSuchControl", "", End::kStop, {}}),
+    [](const auto& info) { return info.param.name; });
 
 TEST(CameraEndToEnd, AnUnplugEndsTheRunWithCameraLost) {
   REQUIRE_MODELS();
@@ -243,7 +262,9 @@ TEST(CameraEndToEnd, ADeviceThatCannotStartIsUnavailable) {
       {"busy open\n", "\"Camera " + kDevice + busy, {}},
       {"busy reqbufs\n", "\"Camera Fake Camera" + busy, {"exposure 0", "exposure 1"}},
       {"busy streamon\n", "\"Camera Fake Camera" + busy, {"exposure 0", "exposure 1"}},
-      {"buffers 1\n", "\"Camera Fake Camera has no capture buffers.\"", {"exposure 0", "exposure 1"}},
+      {"buffers 1\n",
+       "\"Camera Fake Camera has no capture buffers.\"",
+       {"exposure 0", "exposure 1"}},
       {"refuse_other_formats\n", "\"Camera Fake Camera offers neither MJPEG nor YUYV.\"", {}},
   };
   for (const Case& c : cases) {
@@ -262,7 +283,8 @@ TEST(CameraEndToEnd, ADeviceThatCannotStartIsUnavailable) {
 
 TEST(CameraDiscoveryEndToEnd, ListsUsableDevicesInPathOrderWithTheirSizes) {
   FakeCameras fake(
-      "device /dev/videofake10\ncard Ten\nformat MJPG 1280x720 640x480\nformat YUYV 640x480 640x360\n"
+      "device /dev/videofake10\ncard Ten\n"
+      "format MJPG 1280x720 640x480\nformat YUYV 640x480 640x360\n"
       "device /dev/videofake2\ncard Two \"q\" \\\nformat YUYV 320x240\n"
       "device /dev/videofake1\ncaps meta streaming\nphysical_caps capture meta streaming\n"
       "format MJPG 640x480\n"  // a camera's metadata node

@@ -46,11 +46,13 @@ void produce(FakeDriver& d, bool fresh) {
   const uint32_t index = d.queued.front();
   d.queued.pop_front();
   const FakeDeviceScript& s = *d.script;
-  const FakeBytes& frame = fresh ? d.frames.frames[d.delivered % d.frames.frames.size()] : d.frames.stale;
+  const FakeBytes& frame =
+      fresh ? d.frames.frames[d.delivered % d.frames.frames.size()] : d.frames.stale;
   const bool damaged = fresh && s.damage_every > 0 &&
                        d.delivered % uint64_t(s.damage_every) == uint64_t(s.damage_every) - 1;
   FakeBytes payload = frame;
-  if (damaged) payload = s.damage == FakeDamage::kCorrupt ? FakeBytes(kCorruptBytes, 0x5A) : FakeBytes();
+  if (damaged && s.damage == FakeDamage::kCorrupt) payload = FakeBytes(kCorruptBytes, 0x5A);
+  if (damaged && s.damage == FakeDamage::kEmpty) payload.clear();
   if (!payload.empty()) {
     (void)!pwrite(d.memfd, payload.data(), payload.size(), off_t(index * d.buffer_bytes));
   }
@@ -278,9 +280,12 @@ int fake_poll(FakeDriver& d, int timeout_ms, short& revents) {
     advance(d, now);
     if (gone(d) && d.script->unplug == FakeUnplug::kPoll) unplug(d);
     // A device that is gone or not streaming wakes its poller with an error.
-    if (d.unplugged || !d.streaming) revents = POLLERR | (d.unplugged ? POLLHUP : 0);
-    else if (!d.filled.empty() || gone(d)) revents = POLLIN;  // the dequeue tells the rest
-    else revents = 0;
+    revents = 0;
+    if (d.unplugged || !d.streaming) {
+      revents = POLLERR | (d.unplugged ? POLLHUP : 0);
+    } else if (!d.filled.empty() || gone(d)) {
+      revents = POLLIN;  // the dequeue tells the rest
+    }
     if (revents != 0) return 1;
     if (now >= deadline) return 0;
     const int64_t wake = std::min(deadline, d.next_tick_ns);

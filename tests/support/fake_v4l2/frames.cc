@@ -19,7 +19,8 @@ std::vector<std::string> jpeg_files(const std::string& dir) {
   if (DIR* d = opendir(dir.c_str())) {
     while (const dirent* e = readdir(d)) {
       const std::string name = e->d_name;
-      if (name.size() > 4 && name.substr(name.size() - 4) == ".jpg") files.push_back(dir + "/" + name);
+      if (name.size() > 4 && name.substr(name.size() - 4) == ".jpg")
+        files.push_back(dir + "/" + name);
     }
     closedir(d);
   }
@@ -35,8 +36,8 @@ FakeBytes read_file(const std::string& path) {
 bool decode(const FakeBytes& jpeg, Rgb& out) {
   tjhandle tj = tjInitDecompress();
   int subsampling = 0, colourspace = 0;
-  bool ok = tjDecompressHeader3(tj, jpeg.data(), jpeg.size(), &out.width, &out.height,
-                                &subsampling, &colourspace) == 0;
+  bool ok = tjDecompressHeader3(tj, jpeg.data(), jpeg.size(), &out.width, &out.height, &subsampling,
+                                &colourspace) == 0;
   if (ok) {
     out.pixels.resize(size_t(out.width) * out.height * 3);
     ok = tjDecompress2(tj, jpeg.data(), jpeg.size(), out.pixels.data(), out.width, 0, out.height,

@@ -11,8 +11,8 @@ using FakeBytes = std::vector<uint8_t>;
 // The payloads a simulated device delivers once its format and size are set.
 struct FakeFrames {
   std::vector<FakeBytes> frames;  // played in turn, then again from the first
-  FakeBytes stale;  // what a burst delivers before its last frame: a 64 x 48 grey
-                    // JPEG in MJPEG, a grey frame of the granted size in YUYV
+  FakeBytes stale;                // what a burst delivers before its last frame: a 64 x 48 grey
+                                  // JPEG in MJPEG, a grey frame of the granted size in YUYV
 };
 
 // MJPEG: the script's JPEG files as they are (or re-encoded with the standard

@@ -145,7 +145,8 @@ int openat(int dir, const char* path, int flags, ...) {
   const mode_t mode = mode_of(flags, args);
   va_end(args);
   const int fd = open_scripted(path);
-  return fd != -2 ? fd : next<int (*)(int, const char*, int, ...)>("openat")(dir, path, flags, mode);
+  return fd != -2 ? fd
+                  : next<int (*)(int, const char*, int, ...)>("openat")(dir, path, flags, mode);
 }
 
 int openat64(int dir, const char* path, int flags, ...) {

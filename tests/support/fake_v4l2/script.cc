@@ -22,10 +22,9 @@ bool read_size(const std::string& word, uint32_t& w, uint32_t& h) {
 }
 
 bool read_caps(std::istringstream& in, uint32_t& caps) {
-  static const std::map<std::string, uint32_t> kCaps = {
-      {"capture", V4L2_CAP_VIDEO_CAPTURE},
-      {"streaming", V4L2_CAP_STREAMING},
-      {"meta", V4L2_CAP_META_CAPTURE}};
+  static const std::map<std::string, uint32_t> kCaps = {{"capture", V4L2_CAP_VIDEO_CAPTURE},
+                                                        {"streaming", V4L2_CAP_STREAMING},
+                                                        {"meta", V4L2_CAP_META_CAPTURE}};
   caps = 0;
   for (std::string word; in >> word;) {
     const auto it = kCaps.find(word);
@@ -63,7 +62,8 @@ const std::map<std::string, Setter>& setters() {
          std::getline(in >> std::ws, d.card);
          return true;
        }},
-      {"caps", [](std::istringstream& in, FakeDeviceScript& d) { return read_caps(in, d.device_caps); }},
+      {"caps",
+       [](std::istringstream& in, FakeDeviceScript& d) { return read_caps(in, d.device_caps); }},
       {"physical_caps",
        [](std::istringstream& in, FakeDeviceScript& d) { return read_caps(in, d.physical_caps); }},
       {"legacy_caps", flag(&FakeDeviceScript::legacy_caps)},
@@ -105,8 +105,8 @@ const std::map<std::string, Setter>& setters() {
                 bool(in >> d.damage_every) && d.damage_every > 0;
        }},
       {"busy", choice(&FakeDeviceScript::busy, {{"open", FakeBusy::kOpen},
-                                                 {"reqbufs", FakeBusy::kReqbufs},
-                                                 {"streamon", FakeBusy::kStreamon}})},
+                                                {"reqbufs", FakeBusy::kReqbufs},
+                                                {"streamon", FakeBusy::kStreamon}})},
       {"interrupt", flag(&FakeDeviceScript::interrupt)},
       {"unplug",
        [](std::istringstream& in, FakeDeviceScript& d) {

@@ -20,9 +20,9 @@ enum class FakeDamage { kNone, kCorrupt, kEmpty };
 struct FakeDeviceScript {
   std::string path;  // e.g. /dev/videofake0; never exists on disk
   std::string card = "Fake Camera";
-  uint32_t device_caps = 0;   // capture and streaming unless `caps` says otherwise
-  uint32_t physical_caps = 0; // the whole device's, reported in `capabilities`
-  bool legacy_caps = false;   // no V4L2_CAP_DEVICE_CAPS: `capabilities` is the node's
+  uint32_t device_caps = 0;    // capture and streaming unless `caps` says otherwise
+  uint32_t physical_caps = 0;  // the whole device's, reported in `capabilities`
+  bool legacy_caps = false;    // no V4L2_CAP_DEVICE_CAPS: `capabilities` is the node's
   std::vector<FakeFormat> formats;
   bool refuse_other_formats = false;  // S_FMT of an unoffered format: EINVAL, not another one
   uint32_t grant_width = 0, grant_height = 0;  // S_FMT's answer; 0: the size asked for
@@ -30,15 +30,15 @@ struct FakeDeviceScript {
   int exposure_priority = -1;                  // -1: no such control
   std::string frames_dir;                      // JPEG files played in byte order, cycled
   double rate = 30;                            // frames per second
-  int burst = 1;  // frames delivered at each tick, all but the last stale; a tick
-                  // finding fewer free buffers is lost whole
-  bool strip_huffman = false;     // MJPEG without its Huffman tables, as webcams send it
+  int burst = 1;               // frames delivered at each tick, all but the last stale; a tick
+                               // finding fewer free buffers is lost whole
+  bool strip_huffman = false;  // MJPEG without its Huffman tables, as webcams send it
   FakeDamage damage = FakeDamage::kNone;
-  int damage_every = 0;           // every Nth frame is damaged
+  int damage_every = 0;  // every Nth frame is damaged
   FakeBusy busy = FakeBusy::kNever;
-  bool interrupt = false;         // every call fails once with EINTR before it works
+  bool interrupt = false;  // every call fails once with EINTR before it works
   FakeUnplug unplug = FakeUnplug::kNever;
-  int unplug_after = 0;           // frames delivered before the device goes away
+  int unplug_after = 0;  // frames delivered before the device goes away
 };
 
 // Parses a script: one setting per line, `#` starts a comment, and every
