@@ -1,0 +1,324 @@
+// End-to-end: the real bridge in camera mode and in discovery mode, on
+// simulated V4L2 devices preloaded into it (tests/support/fake_v4l2).
+#include <algorithm>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+
+#include "tests/app/bridge_process.h"
+#include "wire/control.h"
+
+namespace bridge_test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kDevice = "/dev/videofake0";
+const std::string kFrames = "frames " BRIDGE_SHARED_DIR "/frames\n";
+const std::string kLost = "\"Camera Fake Camera stopped delivering frames (unplugged?).\"";
+
+// One scripted device set for the bridges this test starts: the script and the
+// event log in a folder of their own, and the environment that preloads the
+// fake into every child.
+struct FakeCameras {
+  fs::path dir = fs::temp_directory_path() / ("bridge-camera-" + std::to_string(getpid()));
+
+  explicit FakeCameras(const std::string& script) {
+    fs::create_directories(dir);
+    std::ofstream(dir / "script") << script;
+    setenv("LD_PRELOAD", BRIDGE_FAKE_V4L2, 1);
+    setenv("FAKE_V4L2_SCRIPT", (dir / "script").c_str(), 1);
+    setenv("FAKE_V4L2_LOG", (dir / "log").c_str(), 1);
+    // The sanitizer runtime wants to be first in the library order; the
+    // preloaded fake comes before it, which is harmless here.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    setenv("ASAN_OPTIONS", (std::string(asan ? asan : "") + ":verify_asan_link_order=0").c_str(),
+           1);
+  }
+  ~FakeCameras() {
+    unsetenv("LD_PRELOAD");
+    unsetenv("FAKE_V4L2_SCRIPT");
+    unsetenv("FAKE_V4L2_LOG");
+    fs::remove_all(dir);
+  }
+  std::vector<std::string> log() const {
+    std::ifstream in(dir / "log");
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+  }
+  // Log lines that begin with `prefix`.
+  std::vector<std::string> events(const std::string& prefix) const {
+    std::vector<std::string> found;
+    for (const std::string& line : log()) {
+      if (line.rfind(prefix, 0) == 0) found.push_back(line);
+    }
+    return found;
+  }
+};
+
+std::string device(const std::string& settings) { return "device " + kDevice + "\n" + settings; }
+
+enum class End { kStop, kSignal, kSilence, kByItself };
+
+// What a bridge sent, and how it ended.
+struct CameraRun {
+  std::vector<wire::Bytes> sent;
+  int exit_status = -1;
+
+  int count(uint16_t type) const {
+    return int(
+        std::count_if(sent.begin(), sent.end(), [&](auto& d) { return type_of(d) == type; }));
+  }
+  int faces_found() const {
+    return int(std::count_if(sent.begin(), sent.end(), [](auto& d) {
+      return type_of(d) == wire::kFace && d[wire::kHeaderSize] == 1;
+    }));
+  }
+  std::vector<wire::Bytes> statuses(const std::string& state) const {
+    std::vector<wire::Bytes> found;
+    for (const wire::Bytes& d : sent) {
+      if (type_of(d) == wire::kStatus && status_text(d, "state") == "\"" + state + "\"") {
+        found.push_back(d);
+      }
+    }
+    return found;
+  }
+};
+
+// Starts a bridge on the fake device with face tracking, keeps it alive until
+// it has sent `faces` face datagrams (or it ended, or 30 s passed without a
+// face datagram: a bridge whose frames stopped), then ends it as `end` says
+// and waits for it. Judged by what was sent, not by time.
+CameraRun run_camera(int faces, End end) {
+  RunningBridge b;
+  b.start({"--device", kDevice, "--models", shared_models(), "--face"});
+  CameraRun run;
+  auto last_face = Clock::now();
+  int seen = 0;
+  while (seen < faces && seconds_since(last_face) < 30 && b.host.child > 0) {
+    const int status = wait_bridge(b.host, 0);
+    if (status >= 0) run.exit_status = status;
+    if (auto d = receive_datagram(b.host, 50)) {
+      if (type_of(*d) == wire::kFace) {
+        seen += 1;
+        last_face = Clock::now();
+      }
+      run.sent.push_back(*d);
+    }
+    send_control(b.host, wire::kHeartbeat, 0);
+  }
+  if (b.host.child > 0 && end == End::kStop) send_control(b.host, wire::kStop, 0);
+  if (b.host.child > 0 && end == End::kSignal) kill(b.host.child, SIGTERM);
+  // Silence: no more heartbeats, so the bridge ends itself after 3 s.
+  const auto ending = Clock::now();
+  while (b.host.child > 0 && seconds_since(ending) < 30) {
+    if (auto d = receive_datagram(b.host, 50)) run.sent.push_back(*d);
+    const int status = wait_bridge(b.host, 0);
+    if (status >= 0) run.exit_status = status;
+  }
+  while (auto d = receive_datagram(b.host, 0)) run.sent.push_back(*d);
+  return run;
+}
+
+#define REQUIRE_MODELS() \
+  if (!have_shared_models()) GTEST_SKIP() << "no models at " << shared_models()
+
+// One kind of device per test case: each is a whole bridge run, slow under
+// the sanitizers.
+struct DeviceKind {
+  std::string name, settings, camera;
+  int width, height;
+};
+
+void PrintTo(const DeviceKind& k, std::ostream* out) { *out << k.name; }
+
+class CameraKinds : public testing::TestWithParam<DeviceKind> {};
+
+TEST_P(CameraKinds, TrackTheFaceAndReportTheCard) {
+  REQUIRE_MODELS();
+  const DeviceKind& c = GetParam();
+  FakeCameras fake(device(c.settings + kFrames));
+  const CameraRun run = run_camera(12, End::kStop);
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_GE(run.count(wire::kFace), 12);
+  EXPECT_EQ(run.faces_found(), run.count(wire::kFace));  // the face is in every early frame
+  ASSERT_FALSE(run.statuses("starting").empty());
+  EXPECT_EQ(status_text(run.statuses("starting")[0], "camera"), "\"" + kDevice + "\"");
+  const auto running = run.statuses("running");
+  ASSERT_FALSE(running.empty());
+  for (const wire::Bytes& s : running) {
+    EXPECT_EQ(status_text(s, "camera"), c.camera);
+    if (status_number(s, "fps") > 0) {
+      EXPECT_EQ(status_number(s, "width"), c.width);
+      EXPECT_EQ(status_number(s, "height"), c.height);
+    }
+  }
+  EXPECT_EQ(fake.events("streamoff").size(), 1u);
+}
+
+const std::string kFake = "\"Fake Camera\"";
+INSTANTIATE_TEST_SUITE_P(
+    CameraEndToEnd, CameraKinds,
+    testing::Values(
+        DeviceKind{"Mjpeg", "card Fake \"HD\" Cam\nformat MJPG 640x480\n",
+                   "\"Fake \\\"HD\\\" Cam\"", 640, 480},
+        DeviceKind{"YuyvAnsweredForMjpeg", "format YUYV 640x480\n", kFake, 640, 480},
+        DeviceKind{"MjpegRefusedYuyvAtAnotherSize",
+                   "format YUYV 320x240\nrefuse_other_formats\ngrant 320x240\n", kFake, 320, 240},
+        DeviceKind{"MjpegWithoutHuffmanTables", "format MJPG 640x480\nstrip_huffman\n", kFake, 640,
+                   480},
+        DeviceKind{"EveryCallInterruptedOnce", "format MJPG 640x480\ninterrupt\n", kFake, 640, 480},
+        DeviceKind{"SixBuffersGranted", "format MJPG 640x480\nbuffers 6\n", kFake, 640, 480}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(CameraEndToEnd, OnlyTheNewestOfWaitingFramesIsProcessed) {
+  REQUIRE_MODELS();
+  // Three frames arrive at once; the two older ones are 64 x 48 grey. Any of
+  // them processed would show as a status with that size.
+  FakeCameras fake(device("format MJPG 640x480\nrate 10\nburst 3\n" + kFrames));
+  const CameraRun run = run_camera(15, End::kStop);
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_GE(run.count(wire::kFace), 15);
+  EXPECT_EQ(run.faces_found(), run.count(wire::kFace));
+  EXPECT_LE(size_t(run.count(wire::kFace)), fake.events("frame ").size());
+  for (const wire::Bytes& s : run.statuses("running")) {
+    EXPECT_NE(status_number(s, "width"), 64) << payload(s);
+  }
+}
+
+TEST(CameraEndToEnd, ADamagedFrameCostsOnlyThatFrame) {
+  REQUIRE_MODELS();
+  for (const std::string damage : {"corrupt 3", "empty 2"}) {
+    SCOPED_TRACE(damage);
+    FakeCameras fake(device("format MJPG 640x480\ndamage " + damage + "\n" + kFrames));
+    const CameraRun run = run_camera(12, End::kStop);
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_GE(run.count(wire::kFace), 12);
+    EXPECT_EQ(run.faces_found(), run.count(wire::kFace));
+    size_t damaged = 0;
+    for (const std::string& frame : fake.events("frame ")) damaged += frame.ends_with(" damaged");
+    EXPECT_GT(damaged, 0u);
+    EXPECT_LE(size_t(run.count(wire::kFace)), fake.events("frame ").size() - damaged);
+    EXPECT_TRUE(run.statuses("error").empty());
+  }
+}
+
+struct ExposureCase {
+  std::string name, exposure;
+  End end;
+  std::vector<std::string> changes;  // as the device saw them
+};
+
+void PrintTo(const ExposureCase& c, std::ostream* out) { *out << c.name; }
+
+class ExposurePriority : public testing::TestWithParam<ExposureCase> {};
+
+TEST_P(ExposurePriority, IsRestoredHoweverTheRunEnds) {
+  REQUIRE_MODELS();
+  const ExposureCase& c = GetParam();
+  FakeCameras fake(device("format MJPG 640x480\n" + c.exposure + kFrames));
+  const CameraRun run = run_camera(5, c.end);
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_GE(run.count(wire::kFace), 5);
+  EXPECT_EQ(fake.events("exposure"), c.changes);
+  EXPECT_EQ(fake.events("close").size(), 1u);
+}
+
+const std::vector<std::string> kOffThenBack = {"exposure 0", "exposure 1"};
+INSTANTIATE_TEST_SUITE_P(
+    CameraEndToEnd, ExposurePriority,
+    testing::Values(ExposureCase{"StopMessage", "exposure 1\n", End::kStop, kOffThenBack},
+                    ExposureCase{"Sigterm", "exposure 1\n", End::kSignal, kOffThenBack},
+                    ExposureCase{"HostSilent", "exposure 1\n", End::kSilence, kOffThenBack},
+                    ExposureCase{"AlreadyOff", "exposure 0\n", End::kStop, {}},
+                    ExposureCase{"NoSuchControl", "", End::kStop, {}}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(CameraEndToEnd, AnUnplugEndsTheRunWithCameraLost) {
+  REQUIRE_MODELS();
+  for (const std::string how : {"poll", "dequeue"}) {
+    SCOPED_TRACE(how);
+    FakeCameras fake(device("format MJPG 640x480\nunplug 8 " + how + "\n" + kFrames));
+    const CameraRun run = run_camera(1000, End::kByItself);
+    EXPECT_EQ(run.exit_status, 1);
+    EXPECT_GE(run.count(wire::kFace), 1);
+    EXPECT_LE(run.count(wire::kFace), 8);
+    const auto errors = run.statuses("error");
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(status_text(errors[0], "code"), "\"camera_lost\"");
+    EXPECT_EQ(status_text(errors[0], "message"), kLost);
+    EXPECT_EQ(type_of(run.sent.back()), wire::kStatus);  // nothing after the error
+  }
+}
+
+TEST(CameraEndToEnd, ADeviceThatCannotStartIsUnavailable) {
+  REQUIRE_MODELS();
+  const std::string busy = " is busy; close other programs using it.\"";
+  struct Case {
+    std::string settings, message;
+    std::vector<std::string> changes;
+  } cases[] = {
+      {"busy open\n", "\"Camera " + kDevice + busy, {}},
+      {"busy reqbufs\n", "\"Camera Fake Camera" + busy, {"exposure 0", "exposure 1"}},
+      {"busy streamon\n", "\"Camera Fake Camera" + busy, {"exposure 0", "exposure 1"}},
+      {"buffers 1\n",
+       "\"Camera Fake Camera has no capture buffers.\"",
+       {"exposure 0", "exposure 1"}},
+      {"refuse_other_formats\n", "\"Camera Fake Camera offers neither MJPEG nor YUYV.\"", {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.settings);
+    const std::string format = c.settings == "refuse_other_formats\n" ? "GREY" : "MJPG";
+    FakeCameras fake(device("format " + format + " 640x480\nexposure 1\n" + c.settings + kFrames));
+    const CameraRun run = run_camera(1, End::kByItself);
+    EXPECT_EQ(run.exit_status, 1);
+    ASSERT_EQ(run.sent.size(), 2u);
+    EXPECT_EQ(status_text(run.sent[0], "state"), "\"starting\"");
+    EXPECT_EQ(status_text(run.sent[1], "code"), "\"camera_unavailable\"");
+    EXPECT_EQ(status_text(run.sent[1], "message"), c.message);
+    EXPECT_EQ(fake.events("exposure"), c.changes);
+  }
+}
+
+TEST(CameraDiscoveryEndToEnd, ListsUsableDevicesInPathOrderWithTheirSizes) {
+  FakeCameras fake(
+      "device /dev/videofake10\ncard Ten\n"
+      "format MJPG 1280x720 640x480\nformat YUYV 640x480 640x360\n"
+      "device /dev/videofake2\ncard Two \"q\" \\\nformat YUYV 320x240\n"
+      "device /dev/videofake1\ncaps meta streaming\nphysical_caps capture meta streaming\n"
+      "format MJPG 640x480\n"  // a camera's metadata node
+      "device /dev/videofake3\nlegacy_caps\ncard Old\nformat MJPG 800x600\n"
+      "device /dev/videofake4\ncaps capture\nformat MJPG 640x480\n"
+      "device /dev/videofake5\nformat H264 640x480\n"
+      "device /dev/videofake6\nformat MJPG step\n"
+      "device /dev/videofake7\nbusy open\nformat MJPG 640x480\n"
+      "device /dev/videofake8\ninterrupt\ncard Eight\nformat GREY 320x240\nformat YUYV 160x120\n"
+      "device /dev/fakecam\nformat MJPG 640x480\n");
+  const Finished f = run_to_end({"--discover"});
+  EXPECT_EQ(f.status, 0);
+  EXPECT_EQ(f.err, "");
+  EXPECT_EQ(f.out,
+            "{\"cameras\":["
+            "{\"path\":\"/dev/videofake2\",\"name\":\"Two \\\"q\\\" \\\\\",\"sizes\":[[320,240]]},"
+            "{\"path\":\"/dev/videofake3\",\"name\":\"Old\",\"sizes\":[[800,600]]},"
+            "{\"path\":\"/dev/videofake8\",\"name\":\"Eight\",\"sizes\":[[160,120]]},"
+            "{\"path\":\"/dev/videofake10\",\"name\":\"Ten\","
+            "\"sizes\":[[640,360],[640,480],[1280,720]]}]}\n");
+  // Only queries: every device is closed before the next one is opened, and
+  // nothing is streamed or changed.
+  bool open = false;
+  for (const std::string& line : fake.log()) {
+    EXPECT_FALSE(open && line != "close") << line;
+    open = line.rfind("open", 0) == 0 && line != "open /dev/videofake7";  // that one is busy
+  }
+  std::vector<std::string> order;
+  for (const char* n : {"1", "2", "3", "4", "5", "6", "7", "8", "10"}) {
+    order.push_back(std::string("open /dev/videofake") + n);
+  }
+  EXPECT_EQ(fake.events("open"), order);
+  EXPECT_TRUE(fake.events("streamon").empty() && fake.events("exposure").empty());
+}
+
+}  // namespace
+}  // namespace bridge_test
