@@ -125,7 +125,13 @@ bool Camera::read(Image& image, int timeout_ms, std::string& error) {
   v4l2_buffer held{};
   bool holding = false;
   int dequeue_errno = 0;
-  for (;;) {
+  // A driver cannot have more frames waiting than it has buffers; one that
+  // keeps answering is taken to have none left rather than drained for ever.
+  for (size_t dequeued = 0;; ++dequeued) {
+    if (dequeued > 2 * buffers.size()) {
+      dequeue_errno = EAGAIN;
+      break;
+    }
     v4l2_buffer buf{};
     buf.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;
     buf.memory = V4L2_MEMORY_MMAP;

@@ -29,8 +29,12 @@ std::vector<std::string> video_paths() {
   return paths;
 }
 
+// Real devices offer a handful of formats and a few dozen sizes; a driver
+// that never says "no more" must not keep discovery going for ever.
+constexpr uint32_t kMaxFormats = 64, kMaxSizes = 1024;
+
 void add_discrete_sizes(int fd, uint32_t pixel_format, std::vector<std::pair<int, int>>& sizes) {
-  for (uint32_t index = 0;; ++index) {
+  for (uint32_t index = 0; index < kMaxSizes; ++index) {
     v4l2_frmsizeenum size{};
     size.index = index;
     size.pixel_format = pixel_format;
@@ -51,7 +55,7 @@ bool describe(int fd, const std::string& path, CameraInfo& info) {
   if (!(caps & V4L2_CAP_VIDEO_CAPTURE) || !(caps & V4L2_CAP_STREAMING)) return false;
   const char* card = reinterpret_cast<const char*>(cap.card);
   info = {path, std::string(card, strnlen(card, sizeof cap.card)), {}};
-  for (uint32_t index = 0;; ++index) {
+  for (uint32_t index = 0; index < kMaxFormats; ++index) {
     v4l2_fmtdesc fmt{};
     fmt.index = index;
     fmt.type = V4L2_BUF_TYPE_VIDEO_CAPTURE;

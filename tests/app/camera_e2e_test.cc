@@ -294,6 +294,7 @@ TEST(CameraDiscoveryEndToEnd, ListsUsableDevicesInPathOrderWithTheirSizes) {
       "device /dev/videofake6\nformat MJPG step\n"
       "device /dev/videofake7\nbusy open\nformat MJPG 640x480\n"
       "device /dev/videofake8\ninterrupt\ncard Eight\nformat GREY 320x240\nformat YUYV 160x120\n"
+      "device /dev/videofake9\nendless\ncard Nine\nformat YUYV 320x240 160x120\n"  // never says "no more"
       "device /dev/fakecam\nformat MJPG 640x480\n");
   const Finished f = run_to_end({"--discover"});
   EXPECT_EQ(f.status, 0);
@@ -303,6 +304,7 @@ TEST(CameraDiscoveryEndToEnd, ListsUsableDevicesInPathOrderWithTheirSizes) {
             "{\"path\":\"/dev/videofake2\",\"name\":\"Two \\\"q\\\" \\\\\",\"sizes\":[[320,240]]},"
             "{\"path\":\"/dev/videofake3\",\"name\":\"Old\",\"sizes\":[[800,600]]},"
             "{\"path\":\"/dev/videofake8\",\"name\":\"Eight\",\"sizes\":[[160,120]]},"
+            "{\"path\":\"/dev/videofake9\",\"name\":\"Nine\",\"sizes\":[[160,120],[320,240]]},"
             "{\"path\":\"/dev/videofake10\",\"name\":\"Ten\","
             "\"sizes\":[[640,360],[640,480],[1280,720]]}]}\n");
   // Only queries: every device is closed before the next one is opened, and
@@ -313,7 +315,7 @@ TEST(CameraDiscoveryEndToEnd, ListsUsableDevicesInPathOrderWithTheirSizes) {
     open = line.rfind("open", 0) == 0 && line != "open /dev/videofake7";  // that one is busy
   }
   std::vector<std::string> order;
-  for (const char* n : {"1", "2", "3", "4", "5", "6", "7", "8", "10"}) {
+  for (const char* n : {"1", "2", "3", "4", "5", "6", "7", "8", "9", "10"}) {
     order.push_back(std::string("open /dev/videofake") + n);
   }
   EXPECT_EQ(fake.events("open"), order);

@@ -30,6 +30,7 @@ struct Fake {
   int interrupt = 1;                                 // calls that fail with EINTR first
   short poll_events = POLLIN;
   int dequeue_error = EAGAIN;     // once `ready` is empty
+  bool endless = false;           // a driver with a frame for every dequeue
   std::deque<v4l2_buffer> ready;  // oldest first
   std::vector<uint32_t> queued;   // indices handed back
   int memfd = memfd_create("fake_camera", 0);
@@ -77,6 +78,7 @@ struct Fake {
     } else if (request == VIDIOC_QBUF) {
       queued.push_back(buf->index);
     } else if (request == VIDIOC_DQBUF) {
+      if (ready.empty() && endless) deliver(0, 1024, 16);
       if (ready.empty()) return fail(dequeue_error);
       *buf = ready.front();
       ready.pop_front();
@@ -185,4 +187,22 @@ TEST(Camera, YuyvReadsTheNewestFrameDropsShortAndOversizedReportsLoss) {
   f.error.clear();
   EXPECT_FALSE(f.camera.read(image, 100, f.error));
   EXPECT_EQ(f.error, lost);
+}
+
+// Drivers that never say "no more" or "done" must not hold the bridge.
+TEST(Camera, EndlessDriverAnswersEndInsteadOfHanging) {
+  Fake endless;
+  endless.mjpeg = false;
+  endless.width = 32;
+  endless.height = 16;
+  ASSERT_TRUE(endless.open());
+  endless.endless = true;
+  Image image;
+  EXPECT_TRUE(endless.camera.read(image, 100, endless.error));  // the newest, after a bounded drain
+  EXPECT_TRUE(endless.error.empty() && image.width == 32);
+
+  Fake interrupted;
+  interrupted.interrupt = 1 << 30;  // every call interrupted
+  EXPECT_FALSE(interrupted.open());
+  EXPECT_EQ(interrupted.error, "/proc/self/fd/" + std::to_string(interrupted.memfd) + " is not a video device.");
 }

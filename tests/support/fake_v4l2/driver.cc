@@ -179,9 +179,10 @@ int enum_size(const FakeDriver& d, v4l2_frmsizeenum& e) {
     e.stepwise = {160, 1920, 16, 120, 1080, 8};
     return 0;
   }
-  if (e.index >= f->sizes.size()) return fail(EINVAL);
+  const size_t i = d.script->endless && !f->sizes.empty() ? e.index % f->sizes.size() : e.index;
+  if (i >= f->sizes.size()) return fail(EINVAL);
   e.type = V4L2_FRMSIZE_TYPE_DISCRETE;
-  e.discrete = {f->sizes[e.index].first, f->sizes[e.index].second};
+  e.discrete = {f->sizes[i].first, f->sizes[i].second};
   return 0;
 }
 
@@ -228,8 +229,10 @@ int fake_ioctl(FakeDriver& d, unsigned long request, void* arg) {
       return 0;
     case VIDIOC_ENUM_FMT: {
       auto& f = *static_cast<v4l2_fmtdesc*>(arg);
-      if (!capture_type(f.type) || f.index >= d.script->formats.size()) return fail(EINVAL);
-      f.pixelformat = d.script->formats[f.index].fourcc;
+      const auto& formats = d.script->formats;
+      const size_t i = d.script->endless && !formats.empty() ? f.index % formats.size() : f.index;
+      if (!capture_type(f.type) || i >= formats.size()) return fail(EINVAL);
+      f.pixelformat = formats[i].fourcc;
       return 0;
     }
     case VIDIOC_ENUM_FRAMESIZES:

@@ -108,6 +108,7 @@ const std::map<std::string, Setter>& setters() {
                                                 {"reqbufs", FakeBusy::kReqbufs},
                                                 {"streamon", FakeBusy::kStreamon}})},
       {"interrupt", flag(&FakeDeviceScript::interrupt)},
+      {"endless", flag(&FakeDeviceScript::endless)},
       {"unplug",
        [](std::istringstream& in, FakeDeviceScript& d) {
          return bool(in >> d.unplug_after) &&

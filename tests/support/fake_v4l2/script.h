@@ -37,6 +37,7 @@ struct FakeDeviceScript {
   int damage_every = 0;  // every Nth frame is damaged
   FakeBusy busy = FakeBusy::kNever;
   bool interrupt = false;  // every call fails once with EINTR before it works
+  bool endless = false;    // every format and size index answers, however high
   FakeUnplug unplug = FakeUnplug::kNever;
   int unplug_after = 0;  // frames delivered before the device goes away
 };
@@ -49,6 +50,7 @@ struct FakeDeviceScript {
 //   exposure N                  frames DIR           rate FPS       burst N
 //   strip_huffman               damage corrupt|empty N
 //   busy open|reqbufs|streamon  interrupt            unplug N poll|dequeue
+//   endless
 // False with `error` naming the line when a line is not understood.
 bool parse_script(const std::string& text, std::vector<FakeDeviceScript>& devices,
                   std::string& error);
