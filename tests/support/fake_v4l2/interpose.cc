@@ -117,8 +117,19 @@ mode_t mode_of(int flags, va_list args) {
   return (flags & (O_CREAT | O_TMPFILE)) ? mode_t(va_arg(args, int)) : 0;
 }
 
+// A scripted device's descriptor, or the C library's `symbol` for any other path.
+int open_path(const char* symbol, const char* path, int flags, mode_t mode) {
+  const int fd = open_scripted(path);
+  return fd != -2 ? fd : next<int (*)(const char*, int, ...)>(symbol)(path, flags, mode);
+}
+int open_path_at(const char* symbol, int dir, const char* path, int flags, mode_t mode) {
+  const int fd = open_scripted(path);
+  return fd != -2 ? fd : next<int (*)(int, const char*, int, ...)>(symbol)(dir, path, flags, mode);
+}
+
 }  // namespace
 
+// Each entry point takes its own variable arguments, so each is spelled out.
 extern "C" {
 
 int open(const char* path, int flags, ...) {
@@ -126,8 +137,7 @@ int open(const char* path, int flags, ...) {
   va_start(args, flags);
   const mode_t mode = mode_of(flags, args);
   va_end(args);
-  const int fd = open_scripted(path);
-  return fd != -2 ? fd : next<int (*)(const char*, int, ...)>("open")(path, flags, mode);
+  return open_path("open", path, flags, mode);
 }
 
 int open64(const char* path, int flags, ...) {
@@ -135,8 +145,7 @@ int open64(const char* path, int flags, ...) {
   va_start(args, flags);
   const mode_t mode = mode_of(flags, args);
   va_end(args);
-  const int fd = open_scripted(path);
-  return fd != -2 ? fd : next<int (*)(const char*, int, ...)>("open64")(path, flags, mode);
+  return open_path("open64", path, flags, mode);
 }
 
 int openat(int dir, const char* path, int flags, ...) {
@@ -144,9 +153,7 @@ int openat(int dir, const char* path, int flags, ...) {
   va_start(args, flags);
   const mode_t mode = mode_of(flags, args);
   va_end(args);
-  const int fd = open_scripted(path);
-  return fd != -2 ? fd
-                  : next<int (*)(int, const char*, int, ...)>("openat")(dir, path, flags, mode);
+  return open_path_at("openat", dir, path, flags, mode);
 }
 
 int openat64(int dir, const char* path, int flags, ...) {
@@ -154,9 +161,7 @@ int openat64(int dir, const char* path, int flags, ...) {
   va_start(args, flags);
   const mode_t mode = mode_of(flags, args);
   va_end(args);
-  const int fd = open_scripted(path);
-  return fd != -2 ? fd
-                  : next<int (*)(int, const char*, int, ...)>("openat64")(dir, path, flags, mode);
+  return open_path_at("openat64", dir, path, flags, mode);
 }
 
 int close(int fd) {
