@@ -161,11 +161,8 @@ void rewrite(CompileState& s) {
   s.folded_into.assign(n, -1);
   for (int i : s.order)
     if (!s.absorbed[i]) r.fold_pad(i);
-  for (int i : s.order) {
-    fb::Padding padding;
-    fb::ActivationFunctionType act;
-    if (!s.absorbed[i] && r.conv_options(i, padding, act)) r.fuse_after(i);
-  }
+  for (int i : s.order)
+    if (!s.absorbed[i]) r.fuse_after(i);  // convolutions only: it checks
 }
 
 }  // namespace runtime
