@@ -1,17 +1,13 @@
 // The C surface of the runtime: handles around the model, the compiled graph
 // and the caller's buffers. Every argument is checked here, at the library's
 // edge; the graph underneath trusts what it is given.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <string>
 #include <vector>
 
+#include "core/read_file.h"
 #include "runtime/graph.h"
 #include "runtime/litert.h"
 #include "runtime/model.h"
@@ -137,27 +133,9 @@ LiteRtStatus guarded(LiteRtEnvironment env, Fn&& fn) noexcept {
   }
 }
 
-// The whole of a regular file; false for anything else (a directory, a
-// device, a FIFO) or a read error. The open never blocks (a FIFO without a
-// writer would wait forever); the type is judged on the open descriptor.
-bool read_regular_file(const char* path, std::vector<uint8_t>& bytes) {
-  const int fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return false;
-  struct stat st;
-  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 0;
-  if (ok) {
-    bytes.resize(static_cast<size_t>(st.st_size));
-    size_t done = 0;
-    while (ok && done < bytes.size()) {
-      const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      ok = n > 0;
-      if (ok) done += static_cast<size_t>(n);
-    }
-  }
-  ::close(fd);
-  return ok;
-}
+// Far above any model file; what the file claims about its size is not
+// trusted (read_regular_file reads at most one byte past this).
+constexpr size_t kMaxModelBytes = size_t{1} << 30;
 
 }  // namespace
 
@@ -182,7 +160,7 @@ LiteRtStatus LiteRtCreateModelFromFile(LiteRtEnvironment environment, const char
   if (!environment || !filename || !model) return kLiteRtStatusErrorInvalidArgument;
   return guarded(environment, [&] {
     std::vector<uint8_t> bytes;
-    if (!read_regular_file(filename, bytes)) {
+    if (!read_regular_file(filename, kMaxModelBytes, bytes)) {
       environment->last_error = std::string("cannot read ") + filename;
       return kLiteRtStatusErrorFileIO;
     }
