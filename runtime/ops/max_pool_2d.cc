@@ -13,6 +13,24 @@ struct PoolGeometry {
   float lo, hi;
 };
 
+// The running maximum `out` of one more pixel's channels. The comparison
+// keeps `out` when either value is NaN, whatever the order of the pixels.
+void max_into(const float* __restrict px, float* __restrict out, int c) {
+  for (int k = 0; k < c; ++k) out[k] = px[k] > out[k] ? px[k] : out[k];
+}
+
+// A whole 2x2 window (the detectors' pooling) in one pass over the channels,
+// in the same order and with the same comparison as max_into.
+void max_of_four(const float* __restrict a, const float* __restrict b, const float* __restrict c,
+                 const float* __restrict d, float* __restrict out, int channels) {
+  for (int k = 0; k < channels; ++k) {
+    float m = a[k];
+    m = b[k] > m ? b[k] : m;
+    m = c[k] > m ? c[k] : m;
+    out[k] = d[k] > m ? d[k] : m;
+  }
+}
+
 // Padding never wins the maximum: only window positions inside the input
 // count. Every window holds at least one of them (the output size
 // guarantees it), so the first one seeds the maximum.
@@ -31,12 +49,16 @@ class MaxPoolKernel final : public Kernel {
         for (int ox = 0; ox < g_.out_w; ++ox, out += c) {
           const int x0 = std::max(ox * g_.stride_w - g_.pad_left, 0);
           const int x1 = std::min(ox * g_.stride_w - g_.pad_left + g_.filter_w, g_.in_w);
-          std::copy_n(image + (static_cast<int64_t>(y0) * g_.in_w + x0) * c, c, out);
-          for (int y = y0; y < y1; ++y)
-            for (int x = (y == y0 ? x0 + 1 : x0); x < x1; ++x) {
-              const float* px = image + (static_cast<int64_t>(y) * g_.in_w + x) * c;
-              for (int k = 0; k < c; ++k) out[k] = px[k] > out[k] ? px[k] : out[k];
-            }
+          const float* row = image + static_cast<int64_t>(y0) * g_.in_w * c;
+          if (y1 - y0 == 2 && x1 - x0 == 2) {
+            max_of_four(row + x0 * c, row + (x0 + 1) * c, row + (g_.in_w + x0) * c, row + (g_.in_w + x0 + 1) * c,
+                        out, c);
+          } else {
+            std::copy_n(row + x0 * c, c, out);
+            for (int y = y0; y < y1; ++y)
+              for (int x = (y == y0 ? x0 + 1 : x0); x < x1; ++x)
+                max_into(image + (static_cast<int64_t>(y) * g_.in_w + x) * c, out, c);
+          }
           if (clamp_)
             for (int k = 0; k < c; ++k) out[k] = std::min(std::max(out[k], g_.lo), g_.hi);
         }

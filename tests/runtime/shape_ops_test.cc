@@ -124,6 +124,7 @@ TEST(ShapeOps, ConcatenationOnEveryAxis) {
 TEST(ShapeOps, PadEveryDimension) {
   for (const auto& [shape, out, pads] :
        {std::tuple<Dims, Dims, Ints>{{1, 4, 4, 3}, {1, 4, 4, 8}, {0, 0, 0, 0, 0, 0, 0, 5}},
+        std::tuple<Dims, Dims, Ints>{{1, 2, 3, 4}, {1, 2, 3, 9}, {0, 0, 0, 0, 0, 0, 2, 3}},
         std::tuple<Dims, Dims, Ints>{{2, 3, 2}, {3, 5, 6}, {1, 0, 0, 2, 3, 1}}}) {
     const Floats x = random_floats(count(shape), 2);
     const Floats expected = gather(x, shape, out, [&](std::vector<int>& i) {
