@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <numeric>
 #include <utility>
 
 #include "runtime/kernels/depthwise_rows.h"
@@ -201,6 +203,78 @@ __attribute__((target("avx512f,avx2,fma"))) void any_segment(const Conv2DShape& 
   }
 }
 
+// Rows of a stride-1 convolution whose kChannels fill no whole vector (8
+// or 24 in our models): a row of pixels is one run of floats, and so is each
+// run of input it reads, shifted by one pixel per kernel column. Vectors
+// are cut from the run without regard to pixels: kPixels pixels fill
+// kVectors vectors exactly, where vector v's lane l holds channel
+// (16 v + l) % kChannels, so full vectors replace the masked or 256-bit
+// ones of a pixel at a time. Only for windows inside the image across; a
+// segment's last few pixels go to `rest`.
+template <int kChannels>
+struct FlatLayout {
+  static constexpr int kVectors = kChannels / std::gcd(kChannels, 16);
+  static constexpr int kPixels = 16 / std::gcd(kChannels, 16);
+  // Blocks of kPixels per step: about a dozen sums beside the weights.
+  static constexpr int kBlocks = kVectors == 1 ? 12 : 4;
+
+  // Lane l of vector v: the channel's place in the two group vectors that
+  // hold channels 0-15 and 16-31.
+  __attribute__((target("avx512f"))) static __m512i channels_of(int v) {
+    alignas(64) int32_t lanes[16];
+    for (int l = 0; l < 16; ++l) lanes[l] = (16 * v + l) % kChannels;
+    return _mm512_load_si512(lanes);
+  }
+};
+
+// Per-channel values spread over the layout: `values` holds channels 0-15
+// and, past 16 channels, 16-31 after them.
+template <int kChannels>
+__attribute__((target("avx512f"), always_inline)) inline void spread(const float* values,
+                                                                    const __m512i (&index)[FlatLayout<kChannels>::kVectors],
+                                                                    float* out) {
+  const __m512 low = _mm512_load_ps(values), high = kChannels > 16 ? _mm512_load_ps(values + 16) : low;
+#pragma GCC unroll 4
+  for (int v = 0; v < FlatLayout<kChannels>::kVectors; ++v)
+    _mm512_store_ps(out + 16 * v, _mm512_permutex2var_ps(low, index[v], high));
+}
+
+// The pixels of a flat segment, kBlocks blocks of kPixels at a time, then
+// single blocks; fewer than kPixels left go to the pixel-at-a-time kernel.
+template <int kChannels, int kKernel, int kSteps, int kBlocks>
+__attribute__((target("avx512f,avx2,fma"), always_inline)) inline int flat_steps(
+    const Conv2DShape& s, const float* filter, const float* bias, const VectorEpilogue16& finish,
+    const Segment& g, int ox) {
+  using L = FlatLayout<kChannels>;
+  constexpr int kSums = kBlocks * L::kVectors, kWidth = kBlocks * L::kPixels;
+  const size_t row = size_t(s.in_width) * kChannels;
+  for (; ox + kWidth <= g.to; ox += kWidth) {
+    __m512 sums[kSums];
+#pragma GCC unroll 32
+    for (int j = 0; j < kSums; ++j) sums[j] = _mm512_load_ps(bias + 16 * (j % L::kVectors));
+    const ptrdiff_t first = ptrdiff_t(ox - s.pad_left) * kChannels;
+    for (int ky = g.rows.first; ky < g.rows.end; ++ky) {
+      const float* in = g.image + size_t(g.y0 + ky * s.dilation_height) * row + first;
+      const float* w = filter + ky * kKernel * L::kVectors * 16;
+#pragma GCC unroll 8
+      for (int kx = 0; kx < kKernel; ++kx) {
+        __m512 wv[L::kVectors];
+#pragma GCC unroll 4
+        for (int v = 0; v < L::kVectors; ++v) wv[v] = _mm512_load_ps(w + (kx * L::kVectors + v) * 16);
+#pragma GCC unroll 32
+        for (int j = 0; j < kSums; ++j)
+          sums[j] = _mm512_fmadd_ps(_mm512_loadu_ps(in + kx * kChannels + 16 * j), wv[j % L::kVectors], sums[j]);
+      }
+    }
+    const size_t at = size_t(ox) * kChannels;
+#pragma GCC unroll 32
+    for (int j = 0; j < kSums; ++j)
+      finish.template store16<kSteps>(sums[j], 16 * (j % L::kVectors), g.residual + at + 16 * j,
+                                      g.out + at + 16 * j);
+  }
+  return ox;
+}
+
 template <int kKernel, int kStride, int kMost>
 constexpr SegmentKernels fixed_kernels() {
   return {kMost,
@@ -214,9 +288,59 @@ constexpr SegmentKernels fixed_kernels() {
            &fixed_segment<kKernel, kStride, kMost, true, 3>}};
 }
 
+template <int kChannels, int kKernel, int kSteps>
+__attribute__((target("avx512f,avx2,fma"))) void flat_segment(const Conv2DShape& s, const float* weights,
+                                                               const Epilogue& e, const Segment& g) {
+  using L = FlatLayout<kChannels>;
+  // The weights, bias and slopes in the layout, spread once per segment
+  // (a few dozen permutations beside a row's products) from the packing
+  // by groups of 16 channels.
+  __m512i index[L::kVectors];
+  for (int v = 0; v < L::kVectors; ++v) index[v] = L::channels_of(v);
+  constexpr int kTaps = kKernel * kKernel, kGroups = (kChannels + 15) / 16;
+  alignas(64) float filter[kTaps * L::kVectors * 16], bias[L::kVectors * 16], alpha[L::kVectors * 16] = {};
+  alignas(64) float group_taps[2 * 16] = {};
+  for (int t = 0; t < kTaps; ++t) {
+    for (int k = 0; k < kGroups; ++k)
+      _mm512_store_ps(group_taps + 16 * k, _mm512_load_ps(weights + (size_t(k) * kTaps + t) * 16));
+    spread<kChannels>(group_taps, index, filter + t * L::kVectors * 16);
+  }
+  spread<kChannels>(e.bias, index, bias);
+  if (e.alpha) spread<kChannels>(e.alpha, index, alpha);
+  VectorEpilogue16 finish(e);
+  finish.alpha = alpha;
+  int ox = flat_steps<kChannels, kKernel, kSteps, L::kBlocks>(s, filter, bias, finish, g, g.from);
+  ox = flat_steps<kChannels, kKernel, kSteps, 1>(s, filter, bias, finish, g, ox);
+  if (ox < g.to) {
+    Segment rest = g;
+    rest.from = ox;
+    fixed_segment<kKernel, 1, L::kPixels, false, kSteps>(s, weights, e, rest);
+  }
+}
+
+template <int kChannels, int kKernel>
+constexpr SegmentKernels flat_kernels() {
+  // The edges a few pixels at a time, so that most of a row runs flat.
+  constexpr SegmentKernels edges = fixed_kernels<kKernel, 1, 4>();
+  return {edges.most,
+          {&flat_segment<kChannels, kKernel, 0>, &flat_segment<kChannels, kKernel, 1>,
+           &flat_segment<kChannels, kKernel, 2>, &flat_segment<kChannels, kKernel, 3>},
+          {edges.clipped[0], edges.clipped[1], edges.clipped[2], edges.clipped[3]}};
+}
+
+// Whether flat_segment takes the inner segments of a convolution.
+bool runs_flat(const Conv2DShape& s) {
+  return s.stride_width == 1 && s.dilation_width == 1 && s.kernel_width == s.kernel_height &&
+         (s.kernel_width == 3 || s.kernel_width == 5) && (s.in_channels == 8 || s.in_channels == 24);
+}
+
 // Register-resident kernel rows for the kernel widths of our models, as many
 // pixels at a time as the 32 vector registers allow; loops otherwise.
 SegmentKernels segment_kernels_for(const Conv2DShape& s) {
+  if (runs_flat(s)) {
+    if (s.in_channels == 8) return s.kernel_width == 3 ? flat_kernels<8, 3>() : flat_kernels<8, 5>();
+    return s.kernel_width == 3 ? flat_kernels<24, 3>() : flat_kernels<24, 5>();
+  }
   if (s.dilation_width == 1) {
     if (s.kernel_width == 3 && s.stride_width == 1) return fixed_kernels<3, 1, 16>();
     if (s.kernel_width == 3 && s.stride_width == 2) return fixed_kernels<3, 2, 12>();
@@ -237,6 +361,9 @@ SegmentKernels segment_kernels_for(const Conv2DShape& s) {
 std::unique_ptr<Conv2DKernel> make_depthwise_conv2d_avx512(const Conv2DShape& shape,
                                                            const float* weights, const float* bias,
                                                            const Conv2DPostOps& post) {
+  // Other convolutions of 8 or fewer channels would fill at most half a
+  // 512-bit vector, under a mask: one 256-bit vector holds them all.
+  if (shape.out_channels <= 8 && !runs_flat(shape)) return make_depthwise_conv2d(shape, weights, bias, post);
   return std::make_unique<DepthwiseRows<16>>(shape, segment_kernels_for(shape), weights, bias,
                                             post);
 }

@@ -44,11 +44,6 @@ std::unique_ptr<Conv2DKernel> make_conv2d(KernelFamily family, const Conv2DShape
       if (shape.groups > 1) return make_depthwise_conv2d(shape, weights, bias, post);
       return make_gemm_conv2d(shape, weights, bias, post);
     case KernelFamily::kAvx512:
-      // A depthwise convolution of 8 or fewer channels would fill at most
-      // half a 512-bit vector, under a mask: one 256-bit vector holds them
-      // all. (Products put two pixels in a vector instead.)
-      if (shape.groups > 1 && shape.out_channels <= 8)
-        return make_depthwise_conv2d(shape, weights, bias, post);
       if (shape.groups > 1) return make_depthwise_conv2d_avx512(shape, weights, bias, post);
       return make_gemm_conv2d_avx512(shape, weights, bias, post);
   }

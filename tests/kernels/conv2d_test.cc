@@ -146,6 +146,13 @@ TEST(Conv2D, MatchesPlainLoopUnderEveryPostOp) {
       {.h = 7, .w = 9, .in = 20, .out = 6, .kh = 1, .kw = 1},
       {.h = 9, .w = 5, .in = 11, .out = 21, .sh = 2, .sw = 2},
       {.h = 3, .w = 1, .in = 8, .out = 1, .kh = 1, .kw = 1},
+      // Depthwise rows of 8 or 24 channels as one run of floats: long steps,
+      // single steps and a pixel left over between the edges.
+      {.h = 5, .w = 35, .in = 8, .depthwise = true},
+      {.h = 4, .w = 36, .in = 8, .kh = 5, .kw = 5, .depthwise = true},
+      {.h = 6, .w = 27, .in = 24, .depthwise = true},
+      {.h = 5, .w = 30, .in = 24, .kh = 5, .kw = 5, .depthwise = true,
+       .top = 2, .left = 1, .bottom = 2, .right = 3},
   };
   // clang-format on
   uint32_t seed = 1;
