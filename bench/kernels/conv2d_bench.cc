@@ -7,10 +7,12 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "runtime/kernels/aligned_floats.h"
 #include "runtime/kernels/conv2d.h"
 #include "runtime/kernels/kernel_family.h"
 #include "runtime/kernels/shape_check.h"
@@ -55,6 +57,12 @@ std::vector<float> random_floats(size_t n, std::mt19937& rng) {
   return v;
 }
 
+runtime::AlignedFloats aligned(const std::vector<float>& values) {
+  runtime::AlignedFloats copy(values.size());
+  std::copy(values.begin(), values.end(), copy.data());
+  return copy;
+}
+
 void run_conv(benchmark::State& state, KernelFamily family, const ConvCase& c) {
   const Conv2DShape s = shape_of(c);
   std::mt19937 rng(1);
@@ -63,10 +71,11 @@ void run_conv(benchmark::State& state, KernelFamily family, const ConvCase& c) {
       size_t(s.out_channels) * s.kernel_height * s.kernel_width * in_per_group, rng);
   const auto bias = random_floats(s.out_channels, rng);
   const auto alpha = random_floats(s.out_channels, rng);
-  const auto input = random_floats(size_t(s.in_height) * s.in_width * s.in_channels, rng);
+  // On cache lines, as the runtime's tensors are.
+  const auto input = aligned(random_floats(size_t(s.in_height) * s.in_width * s.in_channels, rng));
   const size_t out_count = size_t(s.out_height) * s.out_width * s.out_channels;
-  const auto residual = random_floats(out_count, rng);
-  std::vector<float> output(out_count);
+  const auto residual = aligned(random_floats(out_count, rng));
+  runtime::AlignedFloats output(out_count);
 
   runtime::Conv2DPostOps post;
   post.activation = c.activation;

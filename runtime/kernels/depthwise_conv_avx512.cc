@@ -239,6 +239,47 @@ __attribute__((target("avx512f"), always_inline)) inline void spread(const float
     _mm512_store_ps(out + 16 * v, _mm512_permutex2var_ps(low, index[v], high));
 }
 
+// The vector of a kernel row's input that starts `half` half lines (8
+// floats) past the cache line `line`: a vector cut from the middle of two
+// lines would cost two loads, so one that starts half way through a line
+// is put together from the two whole lines instead. With 8 or 24 channels
+// every vector a row reads starts on a line or half way through one; the
+// same lines and halves serve several kernel columns.
+template <int kHalf>
+__attribute__((target("avx512f"), always_inline)) inline __m512 half_line_vector(const float* line) {
+  if constexpr (kHalf % 2 == 0) {
+    return _mm512_load_ps(line + 8 * kHalf);
+  } else {
+    // The masked form: GCC 12 reports the unmasked one's undefined start.
+    return _mm512_maskz_shuffle_f32x4(0xffff, _mm512_load_ps(line + 8 * (kHalf - 1)),
+                                      _mm512_load_ps(line + 8 * (kHalf + 1)), 0x4e);
+  }
+}
+
+// sums[j] += (vector j of kernel column kx's run) * its weight. kStart:
+// how many half lines past `line` the kernel row's run starts (0 or 1), or
+// -1 when it lies elsewhere (unaligned loads).
+template <int kChannels, int kStart, int kx, int kSums, int... kJ>
+__attribute__((target("avx512f,avx2,fma"), always_inline)) inline void column_products(
+    const float* line, const float* w, __m512 (&sums)[kSums], std::integer_sequence<int, kJ...>) {
+  using L = FlatLayout<kChannels>;
+  __m512 wv[L::kVectors];
+#pragma GCC unroll 4
+  for (int v = 0; v < L::kVectors; ++v) wv[v] = _mm512_load_ps(w + (kx * L::kVectors + v) * 16);
+  ((sums[kJ] = _mm512_fmadd_ps(
+        kStart < 0 ? _mm512_loadu_ps(line + kx * kChannels + 16 * kJ)
+                   : half_line_vector<(kStart < 0 ? 0 : kStart) + kx * kChannels / 8 + 2 * kJ>(line),
+        wv[kJ % L::kVectors], sums[kJ])),
+   ...);
+}
+
+// The same for every column of one kernel row.
+template <int kChannels, int kStart, int kSums, int... kColumns>
+__attribute__((target("avx512f,avx2,fma"), always_inline)) inline void row_products(
+    const float* line, const float* w, __m512 (&sums)[kSums], std::integer_sequence<int, kColumns...>) {
+  (column_products<kChannels, kStart, kColumns>(line, w, sums, std::make_integer_sequence<int, kSums>()), ...);
+}
+
 // The pixels of a flat segment, kBlocks blocks of kPixels at a time, then
 // single blocks; fewer than kPixels left go to the pixel-at-a-time kernel.
 template <int kChannels, int kKernel, int kSteps, int kBlocks>
@@ -256,14 +297,11 @@ __attribute__((target("avx512f,avx2,fma"), always_inline)) inline int flat_steps
     for (int ky = g.rows.first; ky < g.rows.end; ++ky) {
       const float* in = g.image + size_t(g.y0 + ky * s.dilation_height) * row + first;
       const float* w = filter + ky * kKernel * L::kVectors * 16;
-#pragma GCC unroll 8
-      for (int kx = 0; kx < kKernel; ++kx) {
-        __m512 wv[L::kVectors];
-#pragma GCC unroll 4
-        for (int v = 0; v < L::kVectors; ++v) wv[v] = _mm512_load_ps(w + (kx * L::kVectors + v) * 16);
-#pragma GCC unroll 32
-        for (int j = 0; j < kSums; ++j)
-          sums[j] = _mm512_fmadd_ps(_mm512_loadu_ps(in + kx * kChannels + 16 * j), wv[j % L::kVectors], sums[j]);
+      constexpr auto kColumns = std::make_integer_sequence<int, kKernel>();
+      switch (reinterpret_cast<uintptr_t>(in) & 63) {
+        case 0: row_products<kChannels, 0>(in, w, sums, kColumns); break;
+        case 32: row_products<kChannels, 1>(in - 8, w, sums, kColumns); break;
+        default: row_products<kChannels, -1>(in, w, sums, kColumns);
       }
     }
     const size_t at = size_t(ox) * kChannels;

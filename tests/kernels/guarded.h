@@ -18,25 +18,30 @@ class Guarded {
   static constexpr size_t kGuard = 16;
   static constexpr uint32_t kPoison = 0x7fbadbad;  // a signalling NaN
 
-  explicit Guarded(const std::vector<float>& values) : size_(values.size()), all_(values.size() + 2 * kGuard) {
-    poison(0, kGuard);
-    poison(kGuard + size_, all_.size());
+  // The values start `lead` floats past the start of a 64-byte cache line:
+  // 0 as the runtime's own tensors, others as a caller's arrays may.
+  explicit Guarded(const std::vector<float>& values, size_t lead = 0)
+      : size_(values.size()), all_(values.size() + 2 * kGuard + kLine) {
+    const auto at = reinterpret_cast<uintptr_t>(all_.data() + kGuard) / sizeof(float);
+    start_ = kGuard + (lead % kLine + kLine - at % kLine) % kLine;
+    poison(0, start_);
+    poison(start_ + size_, all_.size());
     if (size_) std::memcpy(data(), values.data(), size_ * sizeof(float));
   }
-  float* data() { return all_.data() + kGuard; }
-  const float* data() const { return all_.data() + kGuard; }
+  float* data() { return all_.data() + start_; }
+  const float* data() const { return all_.data() + start_; }
   size_t size() const { return size_; }
   std::vector<float> values() const { return std::vector<float>(data(), data() + size_); }
   // Empty while both zones hold their poison; else where the first change is,
   // counted from the buffer's start (negative: before it).
   std::string damage() const {
     for (size_t i = 0; i < all_.size(); ++i) {
-      if (i == kGuard) i += size_;
+      if (i == start_) i += size_;
       if (i >= all_.size()) break;
       uint32_t bits;
       std::memcpy(&bits, &all_[i], sizeof bits);
       if (bits != kPoison)
-        return "guard float " + std::to_string(static_cast<long>(i) - static_cast<long>(kGuard)) + " of a buffer of " +
+        return "guard float " + std::to_string(static_cast<long>(i) - static_cast<long>(start_)) + " of a buffer of " +
                std::to_string(size_) + " changed";
     }
     return {};
@@ -46,7 +51,8 @@ class Guarded {
   void poison(size_t from, size_t to) {
     for (size_t i = from; i < to; ++i) std::memcpy(&all_[i], &kPoison, sizeof kPoison);
   }
-  size_t size_;
+  static constexpr size_t kLine = 64 / sizeof(float);
+  size_t size_, start_ = kGuard;
   std::vector<float> all_;
 };
 
