@@ -132,6 +132,57 @@ __attribute__((target("avx512f,avx2,fma"), always_inline)) inline void narrow_pa
   }
 }
 
+// broadcast_sums for a whole block of rows that follow each other in
+// memory, kStride floats apart (a 1x1 convolution's pixels): every row's
+// inputs at a fixed offset from the block's first, so that no row pointers
+// compete for the general registers.
+template <int kRows, int kVectors, int kStride>
+__attribute__((target("avx512f,avx2,fma"), always_inline)) inline void following_sums(
+    const float* first, const float* w, __m512 (&acc)[kRows][kVectors]) {
+  for (int k = 0; k < kStride; ++k, w += 16 * kVectors) {
+    __m512 wv[kVectors];
+#pragma GCC unroll 16
+    for (int v = 0; v < kVectors; ++v) wv[v] = _mm512_load_ps(w + 16 * v);
+#pragma GCC unroll 16
+    for (int r = 0; r < kRows; ++r) {
+      const __m512 x = _mm512_set1_ps(first[r * kStride + k]);
+#pragma GCC unroll 16
+      for (int v = 0; v < kVectors; ++v) acc[r][v] = _mm512_fmadd_ps(x, wv[v], acc[r][v]);
+    }
+  }
+}
+
+// narrow_pairs for a whole block of rows that follow each other in memory
+// (a 1x1 convolution's pixels) with kDepth inputs each: every input is at a
+// fixed offset from the block's first, so no row pointers are kept, and the
+// depth loop unrolls completely.
+template <int kPairs, int kDepth>
+__attribute__((target("avx512f,avx2,fma"), always_inline)) inline void following_pairs(
+    const float* first, const float* w, __mmask16 first_lanes, __m512 (&acc)[kPairs][1]) {
+  __m512i spread[8];
+#pragma GCC unroll 8
+  for (int j = 0; j < 8; ++j)
+    spread[j] = _mm512_mask_blend_epi32(first_lanes, _mm512_set1_epi32(8 + j), _mm512_set1_epi32(j));
+#pragma GCC unroll 8
+  for (int k = 0; k < kDepth; k += 8) {
+    __m512 both[kPairs];
+#pragma GCC unroll 16
+    for (int p = 0; p < kPairs; ++p) {
+      const float* a = first + 2 * p * kDepth + k;
+      const __m512d low = _mm512_maskz_broadcast_f64x4(0x0f, _mm256_castps_pd(_mm256_loadu_ps(a)));
+      both[p] = _mm512_castpd_ps(
+          _mm512_mask_broadcast_f64x4(low, 0xf0, _mm256_castps_pd(_mm256_loadu_ps(a + kDepth))));
+    }
+#pragma GCC unroll 8
+    for (int j = 0; j < 8; ++j) {
+      const __m512 wv = _mm512_load_ps(w + 16 * (k + j));
+#pragma GCC unroll 16
+      for (int p = 0; p < kPairs; ++p)
+        acc[p][0] = _mm512_fmadd_ps(_mm512_maskz_permutexvar_ps(0xffff, spread[j], both[p]), wv, acc[p][0]);
+    }
+  }
+}
+
 // A product with 8 or fewer output channels, or 17 to 24, would leave a
 // quarter to half of its last vector empty. Instead two neighbouring rows
 // (output pixels) share one strip of 1 or 3 vectors: the first row's
@@ -168,10 +219,22 @@ __attribute__((target("avx512f,avx2,fma"), always_inline)) inline void block_pro
       row[r][i] = st.rows ? st.rows[at] : st.first_input + size_t(at) * st.depth;
     }
   }
-  if constexpr (kPaired && kVectors == 1)
-    narrow_pairs<kRows>(st, row, first_lanes, acc);
-  else
-    broadcast_sums<kRows, kVectors, kPaired>(st, row, first_lanes, acc);
+  if constexpr (kPaired && kVectors == 1) {
+    // Whole blocks of a 1x1 convolution's rows, at the depths of our models.
+    const bool following = !st.rows && st.num_taps == 1 && st.taps[0] == 0 && rows_here == 2 * kRows;
+    if (following && st.depth == 16)
+      following_pairs<kRows, 16>(row[0][0], st.panel, first_lanes, acc);
+    else if (following && st.depth == 32)
+      following_pairs<kRows, 32>(row[0][0], st.panel, first_lanes, acc);
+    else
+      narrow_pairs<kRows>(st, row, first_lanes, acc);
+  } else {
+    const bool following = !st.rows && st.num_taps == 1 && st.taps[0] == 0 && rows_here == kRows;
+    if (following && st.depth == 8 && !kPaired)
+      following_sums<kRows, kVectors, 8>(row[0][0], st.panel, acc);
+    else
+      broadcast_sums<kRows, kVectors, kPaired>(st, row, first_lanes, acc);
+  }
   // Every index constant after unrolling, so that the sums stay in registers.
   const size_t first = size_t(first_row) * st.row_stride;
 #pragma GCC unroll 16

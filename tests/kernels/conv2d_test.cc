@@ -149,6 +149,12 @@ TEST(Conv2D, MatchesPlainLoopUnderEveryPostOp) {
       {.h = 7, .w = 9, .in = 20, .out = 6, .kh = 1, .kw = 1},
       {.h = 9, .w = 5, .in = 11, .out = 21, .sh = 2, .sw = 2},
       {.h = 3, .w = 1, .in = 8, .out = 1, .kh = 1, .kw = 1},
+      // 1x1 products over whole blocks of rows read at fixed offsets (inputs
+      // of 8, 16 or 32 floats), then a partial block.
+      {.h = 5, .w = 7, .in = 16, .out = 8, .kh = 1, .kw = 1},
+      {.h = 5, .w = 7, .in = 32, .out = 5, .kh = 1, .kw = 1},
+      {.h = 5, .w = 5, .in = 8, .out = 16, .kh = 1, .kw = 1},
+      {.h = 4, .w = 5, .in = 8, .out = 40, .kh = 1, .kw = 1},
       // Depthwise rows of 8 or 24 channels as one run of floats: long steps,
       // single steps and a pixel left over between the edges.
       {.h = 5, .w = 35, .in = 8, .depthwise = true},
