@@ -227,13 +227,14 @@ struct FlatLayout {
   }
 };
 
-// Per-channel values spread over the layout: `values` holds channels 0-15
-// and, past 16 channels, 16-31 after them.
+// Per-channel values spread over the layout: `low` holds channels 0-15,
+// `high` (read past 16 channels only) 16-31.
 template <int kChannels>
-__attribute__((target("avx512f"), always_inline)) inline void spread(const float* values,
+__attribute__((target("avx512f"), always_inline)) inline void spread(const float* low_values,
+                                                                    const float* high_values,
                                                                     const __m512i (&index)[FlatLayout<kChannels>::kVectors],
                                                                     float* out) {
-  const __m512 low = _mm512_load_ps(values), high = kChannels > 16 ? _mm512_load_ps(values + 16) : low;
+  const __m512 low = _mm512_load_ps(low_values), high = kChannels > 16 ? _mm512_load_ps(high_values) : low;
 #pragma GCC unroll 4
   for (int v = 0; v < FlatLayout<kChannels>::kVectors; ++v)
     _mm512_store_ps(out + 16 * v, _mm512_permutex2var_ps(low, index[v], high));
@@ -335,16 +336,15 @@ __attribute__((target("avx512f,avx2,fma"))) void flat_segment(const Conv2DShape&
   // by groups of 16 channels.
   __m512i index[L::kVectors];
   for (int v = 0; v < L::kVectors; ++v) index[v] = L::channels_of(v);
-  constexpr int kTaps = kKernel * kKernel, kGroups = (kChannels + 15) / 16;
+  constexpr int kTaps = kKernel * kKernel;
   alignas(64) float filter[kTaps * L::kVectors * 16], bias[L::kVectors * 16], alpha[L::kVectors * 16] = {};
-  alignas(64) float group_taps[2 * 16] = {};
-  for (int t = 0; t < kTaps; ++t) {
-    for (int k = 0; k < kGroups; ++k)
-      _mm512_store_ps(group_taps + 16 * k, _mm512_load_ps(weights + (size_t(k) * kTaps + t) * 16));
-    spread<kChannels>(group_taps, index, filter + t * L::kVectors * 16);
-  }
-  spread<kChannels>(e.bias, index, bias);
-  if (e.alpha) spread<kChannels>(e.alpha, index, alpha);
+  // Packed by groups of 16 channels: tap t of the second group a whole
+  // group's taps after the first's.
+  for (int t = 0; t < kTaps; ++t)
+    spread<kChannels>(weights + t * 16, kChannels > 16 ? weights + (kTaps + t) * 16 : nullptr, index,
+                      filter + t * L::kVectors * 16);
+  spread<kChannels>(e.bias, e.bias + 16, index, bias);
+  if (e.alpha) spread<kChannels>(e.alpha, e.alpha + 16, index, alpha);
   VectorEpilogue16 finish(e);
   finish.alpha = alpha;
   int ox = flat_steps<kChannels, kKernel, kSteps, L::kBlocks>(s, filter, bias, finish, g, g.from);

@@ -219,17 +219,15 @@ __attribute__((target("avx512f,avx2,fma"), always_inline)) inline void block_pro
       row[r][i] = st.rows ? st.rows[at] : st.first_input + size_t(at) * st.depth;
     }
   }
+  // A whole block of rows that follow each other (a 1x1 convolution's, the
+  // only rows without a pointer table), at the depths of our models.
+  const bool following = !st.rows && rows_here == kInputs * kRows;
   if constexpr (kPaired && kVectors == 1) {
-    // Whole blocks of a 1x1 convolution's rows, at the depths of our models.
-    const bool following = !st.rows && st.num_taps == 1 && st.taps[0] == 0 && rows_here == 2 * kRows;
     if (following && st.depth == 16)
       following_pairs<kRows, 16>(row[0][0], st.panel, first_lanes, acc);
-    else if (following && st.depth == 32)
-      following_pairs<kRows, 32>(row[0][0], st.panel, first_lanes, acc);
     else
       narrow_pairs<kRows>(st, row, first_lanes, acc);
   } else {
-    const bool following = !st.rows && st.num_taps == 1 && st.taps[0] == 0 && rows_here == kRows;
     if (following && st.depth == 8 && !kPaired)
       following_sums<kRows, kVectors, 8>(row[0][0], st.panel, acc);
     else

@@ -149,8 +149,8 @@ TEST(Conv2D, MatchesPlainLoopUnderEveryPostOp) {
       {.h = 7, .w = 9, .in = 20, .out = 6, .kh = 1, .kw = 1},
       {.h = 9, .w = 5, .in = 11, .out = 21, .sh = 2, .sw = 2},
       {.h = 3, .w = 1, .in = 8, .out = 1, .kh = 1, .kw = 1},
-      // 1x1 products over whole blocks of rows read at fixed offsets (inputs
-      // of 8, 16 or 32 floats), then a partial block.
+      // 1x1 products over whole blocks of rows, read at fixed offsets (8 or
+      // 16 inputs) or through row pointers (32), then a partial block.
       {.h = 5, .w = 7, .in = 16, .out = 8, .kh = 1, .kw = 1},
       {.h = 5, .w = 7, .in = 32, .out = 5, .kh = 1, .kw = 1},
       {.h = 5, .w = 5, .in = 8, .out = 16, .kh = 1, .kw = 1},
