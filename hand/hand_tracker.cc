@@ -101,6 +101,7 @@ std::vector<HandResult> HandTracker::process(const Image& image) {
   steps.palm_regions.clear();
   steps.regions_used.clear();
   steps.detector_ms = steps.landmarks_ms = 0.0;
+  steps.landmark_steps = 0;
 
   candidates_.assign(regions.begin(), regions.end());
   bool run_detector = regions.empty();
@@ -124,7 +125,10 @@ std::vector<HandResult> HandTracker::process(const Image& image) {
   for (const RotatedRect& candidate : candidates_) {
     HandResult result;
     RotatedRect next;
-    if (!landmarks(image, candidate, result, next)) continue;
+    const auto step_start = std::chrono::steady_clock::now();
+    const bool present = landmarks(image, candidate, result, next);
+    steps.landmark_step_ms[steps.landmark_steps++] = ms_since(step_start);
+    if (!present) continue;
     // Two candidates on one hand lead to the same next region: keep the first.
     if (overlaps_any(regions, next)) continue;
     regions.push_back(next);

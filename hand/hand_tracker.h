@@ -37,6 +37,10 @@ struct HandSteps {
   std::vector<RotatedRect> regions_used;   // per returned hand, the region it was found in
   double detector_ms = 0.0;   // letterbox crop, detector, decoding, suppression
   double landmarks_ms = 0.0;  // every landmark step of the call
+  // Each landmark step on its own (crop and model), in the order tried;
+  // `landmark_steps` of them are set.
+  std::array<double, kMaxHands> landmark_step_ms{};
+  std::size_t landmark_steps = 0;
 };
 
 // The hand pipeline: follows up to two hands from frame to frame. A hand
