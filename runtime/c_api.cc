@@ -320,7 +320,7 @@ LiteRtStatus LiteRtRunCompiledModel(LiteRtCompiledModel compiled_model, LiteRtPa
 LiteRtStatus LiteRtCompiledModelSetProfiling(LiteRtCompiledModel compiled_model, int enabled) {
   if (!compiled_model) return kLiteRtStatusErrorInvalidArgument;
   return guarded(compiled_model->environment, [&] {
-    compiled_model->graph->set_profiling(enabled != 0);
+    compiled_model->graph->set_profiling(enabled);
     return kLiteRtStatusOk;
   });
 }
@@ -336,7 +336,7 @@ LiteRtStatus LiteRtCompiledModelGetProfileEntry(LiteRtCompiledModel compiled_mod
   if (!compiled_model || !op_name || !nanoseconds || !steps) return kLiteRtStatusErrorInvalidArgument;
   const auto& profile = compiled_model->graph->profile();
   if (index >= profile.size()) return kLiteRtStatusErrorNotFound;
-  *op_name = runtime::operator_name(profile[index].code);
+  *op_name = compiled_model->graph->profile_name(index);
   *nanoseconds = profile[index].nanoseconds;
   *steps = profile[index].steps;
   return kLiteRtStatusOk;

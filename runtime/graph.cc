@@ -67,15 +67,27 @@ void Graph::run_step_checked(size_t i) {
       }
 }
 
-void Graph::set_profiling(bool enabled) {
-  profiling_ = enabled;
+void Graph::set_profiling(int mode) {
+  profiling_ = mode != 0;
   profile_.clear();
+  profile_names_.clear();
   profile_slot_.clear();
-  if (!enabled) return;
+  if (!profiling_) return;
   for (const Step& step : steps_) {
+    if (mode == 2) {
+      std::string name = operator_name(step.code);
+      for (int t : step.writes) name.append(" ").append(shapes_[t].str());
+      name.append(" <-");
+      for (int t : step.reads) name.append(" ").append(shapes_[t].str());
+      profile_slot_.push_back(static_cast<int>(profile_.size()));
+      profile_.push_back({step.code, 0, 0});
+      profile_names_.push_back(std::move(name));
+      continue;
+    }
     auto it = std::find_if(profile_.begin(), profile_.end(), [&](const ProfileEntry& e) { return e.code == step.code; });
     if (it == profile_.end()) {
       profile_.push_back({step.code, 0, 0});
+      profile_names_.emplace_back(operator_name(step.code));
       it = profile_.end() - 1;
     }
     profile_slot_.push_back(static_cast<int>(it - profile_.begin()));

@@ -44,8 +44,10 @@ class Graph {
     uint64_t nanoseconds = 0;
     uint64_t steps = 0;
   };
-  void set_profiling(bool enabled);
+  // 0 off, 1 one entry per operator type, 2 one entry per step.
+  void set_profiling(int mode);
   const std::vector<ProfileEntry>& profile() const { return profile_; }
+  const char* profile_name(size_t entry) const { return profile_names_[entry].c_str(); }
 
  private:
   friend struct CompileState;
@@ -62,6 +64,7 @@ class Graph {
   std::vector<AlignedFloats> constants_;
   bool profiling_ = false;
   std::vector<ProfileEntry> profile_;
+  std::vector<std::string> profile_names_;
   std::vector<int> profile_slot_;  // per step, its entry in profile_
   // With guard zones: per tensor, whether it has an arena slot between two.
   std::vector<bool> arena_slot_;

@@ -176,11 +176,13 @@ LITERT_API LiteRtStatus LiteRtRunCompiledModel(LiteRtCompiledModel compiled_mode
                                                LiteRtTensorBuffer* output_buffers);
 
 /* Per-operator timing for tools: while enabled, every run adds each step's
- * time to its operator type. Entries are in order of first appearance. */
+ * time to its operator type. Entries are in order of first appearance. With
+ * `enabled` 2 there is one entry per step instead, in execution order, named
+ * by its operator and the shapes it reads and writes. */
 LITERT_API LiteRtStatus LiteRtCompiledModelSetProfiling(LiteRtCompiledModel compiled_model, int enabled);
 LITERT_API LiteRtStatus LiteRtCompiledModelGetNumProfileEntries(LiteRtCompiledModel compiled_model,
                                                                 size_t* num);
-/* The name is static storage. */
+/* The name stays valid until profiling is set again or the model is destroyed. */
 LITERT_API LiteRtStatus LiteRtCompiledModelGetProfileEntry(LiteRtCompiledModel compiled_model,
                                                            size_t index, const char** op_name,
                                                            uint64_t* nanoseconds, uint64_t* steps);

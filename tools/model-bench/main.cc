@@ -1,11 +1,12 @@
-// model-bench MODEL [MODEL ...] [--runs N] [--profile] [--compare]
+// model-bench MODEL [MODEL ...] [--runs N] [--profile | --layers] [--compare]
 //
 // Loads and compiles every MODEL for the CPU (printing the time this took,
 // the process's resident memory once all are loaded and the kernel family
 // the convolutions use), then for each runs it a few times to warm up and N
 // times (default 50) on constant inputs, and prints the median, minimum and
 // maximum milliseconds per run. With --profile it also prints each operator
-// type's share of the time. BRIDGE_KERNELS=avx2 or =plain in the environment
+// type's share of the time, with --layers each step's (in execution order,
+// with the shapes it writes and reads). BRIDGE_KERNELS=avx2 or =plain in the environment
 // makes the runtime use a lower kernel family than the processor's best.
 //
 // --compare compiles each model once per vector family the processor runs
@@ -66,7 +67,7 @@ bool bind(LiteRtTensor tensor, Handles& h, std::vector<LiteRtTensorBuffer>& into
 }
 
 int usage() {
-  std::fprintf(stderr, "usage: model-bench MODEL [MODEL ...] [--runs N] [--profile] [--compare]\n");
+  std::fprintf(stderr, "usage: model-bench MODEL [MODEL ...] [--runs N] [--profile | --layers] [--compare]\n");
   return 2;
 }
 
@@ -116,14 +117,15 @@ bool load(const char* path, Handles& h) {
   return true;
 }
 
-bool bench(const char* path, Handles& h, int runs, bool profile) {
+// profile: 0 none, 1 per operator type, 2 per step.
+bool bench(const char* path, Handles& h, int runs, int profile) {
   auto run = [&] {
     return LiteRtRunCompiledModel(h.compiled, 0, h.inputs.size(), h.inputs.data(), h.outputs.size(),
                                   h.outputs.data()) == kLiteRtStatusOk;
   };
   for (int i = 0; i < 5; ++i)
     if (!run()) return false;
-  if (profile) LiteRtCompiledModelSetProfiling(h.compiled, 1);
+  if (profile) LiteRtCompiledModelSetProfiling(h.compiled, profile);
   std::vector<double> times;
   for (int i = 0; i < runs; ++i) {
     const auto start = Clock::now();
@@ -143,9 +145,10 @@ bool bench(const char* path, Handles& h, int runs, bool profile) {
     uint64_t ns = 0, steps = 0;
     LiteRtCompiledModelGetProfileEntry(h.compiled, i, &name, &ns, &steps);
     total += ns;
-    rows.emplace_back(ns, std::string(name) + " (" + std::to_string(steps / static_cast<uint64_t>(runs)) + " steps)");
+    rows.emplace_back(ns, profile == 2 ? std::to_string(i) + " " + name
+                                       : std::string(name) + " (" + std::to_string(steps / static_cast<uint64_t>(runs)) + " steps)");
   }
-  std::sort(rows.rbegin(), rows.rend());
+  if (profile == 1) std::sort(rows.rbegin(), rows.rend());
   for (const auto& [ns, name] : rows)
     std::printf("  %5.1f%%  %8.3f ms/run  %s\n",
                 total ? 100.0 * static_cast<double>(ns) / static_cast<double>(total) : 0.0,
@@ -206,13 +209,16 @@ int compare(const std::vector<const char*>& paths, int runs) {
 int main(int argc, char** argv) {
   std::vector<const char*> paths;
   int runs = 50;
-  bool profile = false, side_by_side = false;
+  int profile = 0;
+  bool side_by_side = false;
   for (int i = 1; i < argc; ++i) {
     if (!std::strcmp(argv[i], "--runs") && i + 1 < argc) {
       runs = std::atoi(argv[++i]);
       if (runs < 1) return usage();
     } else if (!std::strcmp(argv[i], "--profile")) {
-      profile = true;
+      profile = 1;
+    } else if (!std::strcmp(argv[i], "--layers")) {
+      profile = 2;
     } else if (!std::strcmp(argv[i], "--compare")) {
       side_by_side = true;
     } else if (argv[i][0] == '-') {
