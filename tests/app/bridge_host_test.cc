@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <limits>
 
 #include "tools/bridge-host/datagram_json.h"
 #include "tools/bridge-host/json_member.h"
+#include "tools/bridge-host/live_view.h"
 #include "tools/bridge-host/run_summary.h"
 #include "wire/face.h"
 #include "wire/hands.h"
@@ -131,6 +133,46 @@ TEST(RunSummary, CountsFacesAndHandsAndTakesTheMedianOfBusyWindows) {
   EXPECT_NE(summary_json(s).find("\"median_inference_ms\":3}"), std::string::npos);
   add_to_summary(s, running(30, 2));
   EXPECT_NE(summary_json(s).find("\"median_inference_ms\":2.5}"), std::string::npos);
+}
+
+TEST(LiveView, AnglesOfTheHeadInDegrees) {
+  const float h = std::sqrt(0.5f);
+  double yaw = 0, pitch = 0, roll = 0;
+  quaternion_angles({0, h, 0, h}, yaw, pitch, roll);  // a quarter turn about the vertical axis
+  EXPECT_NEAR(yaw, 90, 1e-4);
+  EXPECT_NEAR(pitch, 0, 1e-4);
+  EXPECT_NEAR(roll, 0, 1e-4);
+  const float s = std::sin(0.25f), c = std::cos(0.25f);  // half of 0.5 rad
+  quaternion_angles({s, 0, 0, c}, yaw, pitch, roll);
+  EXPECT_NEAR(pitch, 28.6479, 1e-3);
+  EXPECT_NEAR(yaw, 0, 1e-4);
+  quaternion_angles({0, 0, -s, c}, yaw, pitch, roll);
+  EXPECT_NEAR(roll, -28.6479, 1e-3);
+  EXPECT_NEAR(yaw, 0, 1e-4);
+}
+
+TEST(LiveView, LineShowsTheLatestFaceHandsAndStatus) {
+  LiveView view;
+  EXPECT_EQ(view_line(view, 0.4), "   0 s  face off");
+  wire::Face f;
+  f.found = 1;
+  f.rotation = {0, 0, 0, 1};
+  f.blendshapes[24] = 0.9f;  // jawOpen
+  f.blendshapes[8] = 0.5f;   // eyeBlinkLeft
+  f.blendshapes[9] = 0.7f;   // eyeBlinkRight
+  add_to_view(view, wire::face(kToken, 4, 99, f));
+  std::vector<wire::Hand> hands(2);
+  hands[1].handedness = 1;
+  add_to_view(view, wire::hands(kToken, 5, 99, hands));
+  add_to_view(view, running(29.5, 7.25));
+  const std::string line = view_line(view, 3.0);
+  EXPECT_NE(line.find("29.5 fps"), std::string::npos) << line;
+  EXPECT_NE(line.find("yaw    0.0 pitch    0.0 roll    0.0"), std::string::npos) << line;
+  EXPECT_NE(line.find("jawOpen 0.90 eyeBlinkRight 0.70 eyeBlinkLeft 0.50"), std::string::npos) << line;
+  EXPECT_NE(line.find("hands L R  inference 7.2 ms"), std::string::npos) << line;
+  add_to_view(view, face_datagram(0));
+  add_to_view(view, hands_datagram(0));
+  EXPECT_NE(view_line(view, 4.0).find("no face  hands none"), std::string::npos) << view_line(view, 4.0);
 }
 
 TEST(JsonMember, FindsOnlyTopLevelMembers) {

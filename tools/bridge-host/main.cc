@@ -1,14 +1,17 @@
 // bridge-host: a reference host for the bridge. Starts the bridge as a child
 // with a fresh token and its own loopback port, keeps it alive with a
 // heartbeat every second, forwards option changes typed on standard input,
-// and prints every datagram it receives as one JSON line. With --summary, a
+// and shows what it receives. On a terminal that is one line a second (frame
+// rate, the head's angles, the strongest blendshapes, the hands seen, the
+// inference time) and, with --summary, a summary in words at the end.
+// Otherwise, or with --json, every datagram is one JSON line; with --summary, a
 // last line {"summary":{"frames":N,"faces_found":M,"hand_frames":F,"hands":H,
 // "median_inference_ms":X}} tells how many face datagrams came, how many had
 // a face, how many hands datagrams came, how many hands they held in all, and
 // the median of the "inference_ms" of the running statuses whose window had
 // frames (X null when none did).
 //
-//   bridge-host [--bridge PATH] [--seconds N] [--summary] [bridge options...]
+//   bridge-host [--bridge PATH] [--seconds N] [--summary] [--json] [bridge options...]
 //
 // Bridge options forwarded: --frames DIR, --device PATH, --models DIR,
 // --fov DEG, --width N, --height N, --face, --hands, --hands-lite.
@@ -18,6 +21,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -28,6 +32,7 @@
 
 #include "tools/bridge-host/datagram_json.h"
 #include "tools/bridge-host/host_session.h"
+#include "tools/bridge-host/live_view.h"
 #include "tools/bridge-host/run_summary.h"
 
 namespace {
@@ -39,12 +44,13 @@ struct Options {
   std::string bridge = BRIDGE_EXECUTABLE;
   double seconds = 0;  // 0: until Ctrl-C or end of input
   bool summary = false;
+  bool json = !isatty(STDOUT_FILENO);  // lines a second only for a person
   std::vector<std::string> bridge_args;
 };
 
 int usage(const std::string& why) {
   std::fprintf(stderr,
-               "bridge-host: %s\nusage: bridge-host [--bridge PATH] [--seconds N] [--summary] "
+               "bridge-host: %s\nusage: bridge-host [--bridge PATH] [--seconds N] [--summary] [--json] "
                "[--frames DIR] [--device PATH] [--models DIR] [--fov DEG] [--width N] [--height N] "
                "[--face] [--hands] [--hands-lite]\n",
                why.c_str());
@@ -61,6 +67,8 @@ bool parse(int argc, char** argv, Options& o, std::string& error) {
       o.bridge_args.push_back(a);
     } else if (a == "--summary") {
       o.summary = true;
+    } else if (a == "--json") {
+      o.json = true;
     } else if (i + 1 >= argc) {
       error = "missing value or unknown option: " + a;
       return false;
@@ -92,16 +100,40 @@ bool apply_line(HostSession& host, const std::string& line) {
   return true;
 }
 
-// Prints a datagram as its JSON line and counts it into the summary.
-void show(const wire::Bytes& datagram, RunSummary& summary) {
-  std::printf("%s\n", datagram_json(datagram).c_str());
-  add_to_summary(summary, datagram);
+// What the host shows: every datagram as JSON, or a line a second.
+struct Display {
+  bool json = true;
+  RunSummary summary;
+  LiveView view;
+  std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
+  double next_line = 1.0;  // seconds since start
+};
+
+// Prints a datagram as its JSON line, or keeps it for the next view line,
+// and counts it into the summary.
+void show(const wire::Bytes& datagram, Display& display) {
+  if (display.json) std::printf("%s\n", datagram_json(datagram).c_str());
+  else add_to_view(display.view, datagram);
+  add_to_summary(display.summary, datagram);
 }
 
-// Drains what the bridge sent before it ended, then the summary line if asked.
-void finish(HostSession& host, RunSummary& summary, const Options& options) {
-  while (auto d = receive_datagram(host, 0)) show(*d, summary);
-  if (options.summary) std::printf("%s\n", summary_json(summary).c_str());
+// A view line once a second.
+void tick(Display& display) {
+  if (display.json) return;
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - display.start).count();
+  if (seconds < display.next_line) return;
+  std::printf("%s\n", view_line(display.view, seconds).c_str());
+  std::fflush(stdout);
+  display.next_line = std::floor(seconds) + 1.0;
+}
+
+// Drains what the bridge sent before it ended, then the summary if asked.
+void finish(HostSession& host, Display& display, const Options& options) {
+  while (auto d = receive_datagram(host, 0)) show(*d, display);
+  if (options.summary)
+    std::printf("%s\n", display.json ? summary_json(display.summary).c_str()
+                                     : ("summary: " + summary_text(display.summary)).c_str());
   std::fflush(stdout);
 }
 
@@ -127,7 +159,8 @@ int main(int argc, char** argv) {
   bool input_open = true;
   bool session_on = true;
   std::string pending;
-  RunSummary summary;
+  Display display;
+  display.json = options.json;
   int status = -1;
   while (session_on && !interrupted) {
     if (options.seconds > 0 &&
@@ -141,8 +174,8 @@ int main(int argc, char** argv) {
     pollfd fds[2] = {{host.socket, POLLIN, 0}, {input_open ? 0 : -1, POLLIN, 0}};
     if (poll(fds, 2, 50) > 0) {
       if (fds[0].revents & POLLIN) {
-        if (auto d = receive_datagram(host, 0)) show(*d, summary);
-        std::fflush(stdout);
+        if (auto d = receive_datagram(host, 0)) show(*d, display);
+        if (display.json) std::fflush(stdout);
       }
       if (fds[1].revents & (POLLIN | POLLHUP)) {
         char buf[256];
@@ -159,10 +192,11 @@ int main(int argc, char** argv) {
         }
       }
     }
+    tick(display);
     status = wait_bridge(host, 0);
     if (status >= 0) {
       std::fprintf(stderr, "bridge-host: the bridge ended by itself with status %d\n", status);
-      finish(host, summary, options);
+      finish(host, display, options);
       close_host(host);
       return status == 0 ? 0 : 1;
     }
@@ -170,7 +204,7 @@ int main(int argc, char** argv) {
 
   send_control(host, wire::kStop, 0);
   status = wait_bridge(host, 5000);
-  finish(host, summary, options);
+  finish(host, display, options);
   if (status < 0) {
     std::fprintf(stderr, "bridge-host: the bridge did not stop within 5 s; killed\n");
     close_host(host);

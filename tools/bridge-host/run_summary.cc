@@ -10,8 +10,6 @@
 #include "wire/face.h"
 #include "wire/hands.h"
 
-namespace {
-
 std::optional<double> number_member(const std::string& document, const std::string& key) {
   const auto text = json_member(document, key);
   if (!text) return std::nullopt;
@@ -35,7 +33,6 @@ std::optional<std::string> running_document(const wire::Bytes& d) {
   return document;
 }
 
-// The middle value, or the mean of the two middle values of an even count.
 double median(std::vector<double> values) {
   const size_t half = values.size() / 2;
   std::nth_element(values.begin(), values.begin() + half, values.end());
@@ -44,6 +41,8 @@ double median(std::vector<double> values) {
   const double lower = *std::max_element(values.begin(), values.begin() + half);
   return lower + (upper - lower) / 2;
 }
+
+namespace {
 
 // The statuses give milliseconds to six decimals; the median of an even count
 // is written to the same precision, without trailing zeros.

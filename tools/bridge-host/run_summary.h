@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,3 +23,11 @@ void add_to_summary(RunSummary& summary, const wire::Bytes& datagram);
 // {"summary":{"frames":N,"faces_found":M,"hand_frames":F,"hands":H,
 // "median_inference_ms":X}}, X null when no running status had frames.
 std::string summary_json(const RunSummary& summary);
+
+// The JSON document of a well-formed "running" status datagram.
+std::optional<std::string> running_document(const wire::Bytes& datagram);
+// A finite number among the document's top-level members.
+std::optional<double> number_member(const std::string& document, const std::string& key);
+// The middle value, or the mean of the two middle values of an even count;
+// `values` must not be empty.
+double median(std::vector<double> values);
