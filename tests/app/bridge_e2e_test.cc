@@ -256,20 +256,26 @@ TEST(BridgeEndToEnd, HostPortClosedForAMomentIsNoFailure) {
   EXPECT_EQ(wait_bridge(b.host, 2000), 0);
 }
 
-// A FIFO (whose open would wait for a writer) or a device (which never
-// ends) in place of a face model file is a missing model.
+// A FIFO (whose open would wait for a writer), a device or a file under
+// /proc (which never end) in place of a face model file is a missing model,
+// refused at once (within the 5 s allowed here, not after reading a
+// gigabyte of it).
 TEST(BridgeEndToEnd, SpecialFileInPlaceOfAFaceFileIsAMissingModel) {
   SKIP_WITHOUT_MODELS();
   namespace fs = std::filesystem;
   const struct {
     const char* name;
-    bool fifo;  // else a link to /dev/zero
+    const char* special;  // "fifo", or the target of a link
     const char* message;
+    const char* end;
   } cases[] = {
-      {"face_detector.tflite", true, "Cannot load model "},
-      {"face_blendshapes.tflite", false, "Cannot load model "},
-      {"geometry_pipeline_metadata_landmarks.binarypb", true, "Invalid face geometry metadata: "},
-      {"geometry_pipeline_metadata_landmarks.binarypb", false, "Invalid face geometry metadata: "}};
+      {"face_detector.tflite", "fifo", "Cannot load model ", ": not a regular file."},
+      {"face_blendshapes.tflite", "/dev/zero", "Cannot load model ", ": not a regular file."},
+      {"face_landmarks_detector.tflite", "/proc/self/pagemap", "Cannot load model ",
+       ": longer than it claims."},
+      {"geometry_pipeline_metadata_landmarks.binarypb", "fifo", "Invalid face geometry metadata: ", "."},
+      {"geometry_pipeline_metadata_landmarks.binarypb", "/dev/zero", "Invalid face geometry metadata: ",
+       "."}};
   const fs::path root =
       fs::temp_directory_path() / ("bridge-special-models-" + std::to_string(getpid()));
   for (const auto& c : cases) {
@@ -280,17 +286,17 @@ TEST(BridgeEndToEnd, SpecialFileInPlaceOfAFaceFileIsAMissingModel) {
       if (name != c.name) fs::create_symlink(entry.path(), root / "face" / name);
     }
     const fs::path special = root / "face" / c.name;
-    if (c.fifo) {
+    if (c.special == std::string("fifo")) {
       ASSERT_EQ(mkfifo(special.c_str(), 0600), 0);
     } else {
-      fs::create_symlink("/dev/zero", special);
+      fs::create_symlink(c.special, special);
     }
     RunningBridge b;
     b.start({"--frames", "/nonexistent/frames", "--models", root.string()});
     const auto error = b.next_status("error", 5000);
     ASSERT_TRUE(error) << special;
     EXPECT_NE(payload(*error).find("\"code\":\"models_missing\",\"message\":\"" +
-                                   std::string(c.message) + special.string() + ".\""),
+                                   std::string(c.message) + special.string() + c.end + "\""),
               std::string::npos)
         << payload(*error);
     EXPECT_EQ(wait_bridge(b.host, 3000), 1) << special;
