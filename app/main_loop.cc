@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 
 #include <cerrno>
+#include <new>
 
 #include "app/clock.h"
 #include "app/face_stage.h"
@@ -90,9 +91,14 @@ int run_main_loop(BridgeState& state) {
     drain_control(state, now);
     if (stopped || now - state.last_contact > kLivenessLimitNs) break;
     if (hand_stage_load(state) || now >= state.status_due) send_running_status(state, now);
-    const FrameTake take = take_frame(state, image);
-    if (take == FrameTake::kLost) return 1;
-    if (take == FrameTake::kFrame) process_frame(state, image);
+    try {
+      const FrameTake take = take_frame(state, image);
+      if (take == FrameTake::kLost) return 1;
+      if (take == FrameTake::kFrame) process_frame(state, image);
+    } catch (const std::bad_alloc&) {
+      // Memory that one frame needed and could not have costs that frame
+      // only; the next may be smaller, or the memory free again.
+    }
   }
   return 0;
 }

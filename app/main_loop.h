@@ -4,7 +4,8 @@
 
 // Runs passes until a signal, a stop message or more than 3 s without an
 // accepted control message (status 0), or a lost camera (status 1, already
-// reported). Returns the exit status.
+// reported). Returns the exit status. A frame whose memory cannot be had is
+// dropped.
 int run_main_loop(BridgeState& state);
 
 // Reads and applies the pending control datagrams (at most 64) at time `now`.

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "tests/app/bridge_process.h"
@@ -314,6 +315,95 @@ TEST(BridgeEndToEnd, CommandLineFailurePrintsOneLineDiscoveryPrintsTheList) {
   EXPECT_EQ(f.err, "");
   EXPECT_EQ(f.out.rfind("{\"cameras\":[", 0), 0u) << f.out;
   EXPECT_EQ(f.out.substr(f.out.size() - 3), "]}\n");
+  f = run_to_end({"--discover"}, "/dev/full");  // a list nobody got is no success
+  EXPECT_EQ(f.status, 1);
+  EXPECT_EQ(f.err, "Cannot write the camera list: No space left on device.\n");
+}
+
+// Scarce descriptors, memory and stack end as a reported error or cost
+// single frames; never a silent abort.
+TEST(BridgeEndToEnd, ScarceDescriptorsMemoryAndStack) {
+  SKIP_WITHOUT_MODELS();
+  {
+    // Standard streams and the socket take all four: the first model file
+    // says why. (Whatever else the test inherited is closed first.)
+    BridgeScript few_descriptors("exec 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- 9>&-; ulimit -n 4");
+    RunningBridge b;
+    b.start(idle_args(), few_descriptors.path);
+    const auto error = b.next_status("error", 10000);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(status_text(*error, "code"), "\"models_missing\"");
+    EXPECT_NE(status_text(*error, "message").find("face_detector.tflite: Too many open files.\""),
+              std::string::npos)
+        << payload(*error);
+    EXPECT_EQ(wait_bridge(b.host, 3000), 1);
+  }
+  if (kSanitized) GTEST_SKIP() << "the sanitizers need more address space and stack";
+  // Frames that need more memory than there is: one whose header claims
+  // 8192 x 8192 pixels in a few hundred bytes, one whose data does describe
+  // them (two bits a block) but whose 192 MiB the limit does not allow.
+  const std::filesystem::path frames =
+      std::filesystem::temp_directory_path() / ("bridge-scarce-" + std::to_string(getpid()));
+  std::filesystem::create_directories(frames);
+  std::ifstream in(BRIDGE_SHARED_DIR "/frames/000001.jpg", std::ios::binary);
+  const std::string good((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string claiming = good;
+  const size_t sof = claiming.find("\xFF\xC0");
+  ASSERT_NE(sof, std::string::npos);
+  claiming.replace(sof + 5, 4, std::string("\x20\x00\x20\x00", 4));
+  const std::string head = claiming.substr(0, claiming.find("\xFF\xDA"));
+  std::ofstream(frames / "a.jpg", std::ios::binary) << good;
+  std::ofstream(frames / "b.jpg", std::ios::binary) << head << claiming.substr(head.size(), 100) << "\xFF\xD9";
+  for (const std::string limits : {"ulimit -s 64", "ulimit -v 163840"}) {
+    SCOPED_TRACE(limits);
+    if (limits == "ulimit -v 163840") {
+      std::ofstream(frames / "c.jpg", std::ios::binary)
+          << claiming.substr(0, claiming.size() - 2) << std::string(1 << 18, '\0') << "\xFF\xD9";
+    }
+    BridgeScript scarce(limits);
+    RunningBridge b;
+    b.start({"--frames", frames.string(), "--models", shared_models(), "--face", "--hands"},
+            scarce.path);
+    int statuses = 0, faces = 0;
+    const auto start = Clock::now();
+    while (statuses < 4 && seconds_since(start) < 60 && wait_bridge(b.host, 0) < 0) {
+      if (auto d = receive_datagram(b.host, 50)) {
+        if (type_of(*d) == wire::kStatus) {
+          EXPECT_NE(status_text(*d, "state"), "\"error\"") << payload(*d);
+          EXPECT_NE(status_number(*d, "width"), 8192) << payload(*d);
+          statuses += status_text(*d, "state") == "\"running\"";
+        }
+        faces += type_of(*d) == wire::kFace;
+      }
+      send_control(b.host, wire::kHeartbeat, 0);
+    }
+    EXPECT_EQ(statuses, 4);
+    EXPECT_GT(faces, 0);
+    send_control(b.host, wire::kStop, 0);
+    EXPECT_EQ(wait_bridge(b.host, 10000), 0);
+  }
+  std::filesystem::remove_all(frames);
+  // Less memory than start-up needs, at any point: an "error" status and
+  // status 1, whichever allocation fails.
+  for (int mib = 24; mib <= 120; mib += 24) {
+    SCOPED_TRACE(mib);
+    BridgeScript scarce("ulimit -v " + std::to_string(mib * 1024));
+    RunningBridge b;
+    b.start({"--frames", BRIDGE_SHARED_DIR "/frames", "--models", shared_models(), "--face", "--hands"},
+            scarce.path);
+    std::optional<wire::Bytes> last;
+    int status = -1;
+    const auto start = Clock::now();
+    while ((status = wait_bridge(b.host, 0)) < 0 && seconds_since(start) < 4) {
+      if (auto d = receive_datagram(b.host, 50); d && type_of(*d) == wire::kStatus) last = d;
+      send_control(b.host, wire::kHeartbeat, 0);
+    }
+    while (auto d = receive_datagram(b.host, 0)) if (type_of(*d) == wire::kStatus) last = d;
+    if (status < 0) continue;  // enough to run
+    EXPECT_EQ(status, 1);
+    ASSERT_TRUE(last);
+    EXPECT_EQ(status_text(*last, "state"), "\"error\"") << payload(*last);
+  }
 }
 
 }  // namespace
