@@ -38,6 +38,7 @@ int run_with_socket(BridgeState& state, const Settings& settings) {
 }  // namespace
 
 int run_bridge(const Settings& settings) {
+  const pid_t parent = getppid();
   const std::string models_root =
       settings.models_root.empty() ? default_models_root() : settings.models_root;
   const wire::Token token = *wire::token_from_hex(settings.token);  // validated before
@@ -47,6 +48,7 @@ int run_bridge(const Settings& settings) {
   if (fd < 0) return kExitSocket;
 
   BridgeState state;
+  state.parent = parent;
   state.socket = fd;
   state.host_address = host;
   state.token = token;

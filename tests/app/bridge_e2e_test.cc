@@ -1,6 +1,7 @@
 // End-to-end: the real bridge executable against a host on loopback.
 #include <arpa/inet.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 
@@ -318,6 +319,58 @@ TEST(BridgeEndToEnd, CommandLineFailurePrintsOneLineDiscoveryPrintsTheList) {
   f = run_to_end({"--discover"}, "/dev/full");  // a list nobody got is no success
   EXPECT_EQ(f.status, 1);
   EXPECT_EQ(f.err, "Cannot write the camera list: No space left on device.\n");
+}
+
+// The host's process ends while its socket lives on (here in the test, which
+// keeps heartbeating): the bridge ends at once rather than stay for another
+// process to take the host's place. Starting it from a thread that then
+// ends is no such end.
+TEST(BridgeEndToEnd, EndsWhenTheProcessThatStartedItEndsNotItsThread) {
+  SKIP_WITHOUT_MODELS();
+  // Orphans come to the test, so that it can wait for the bridge.
+  ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+  const std::string dir = std::filesystem::temp_directory_path() / ("bridge-parent-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  {
+    std::ofstream(dir + "/parent") << "#!/bin/sh\n" << bridge_path() << " \"$@\" &\necho $! > " << dir
+                                   << "/pid\nsleep 2\n";
+  }
+  std::filesystem::permissions(dir + "/parent", std::filesystem::perms::owner_all);
+  RunningBridge b;
+  b.start(idle_args(), dir + "/parent");
+  ASSERT_TRUE(b.next_status("running", 10000));
+  int parent_status = -1;
+  while ((parent_status = wait_bridge(b.host, 0)) < 0) {
+    send_control(b.host, wire::kHeartbeat, 0);
+    b.skip_for(20);
+  }
+  ASSERT_EQ(parent_status, 0);
+  const auto parent_gone = Clock::now();
+  HostSession bridge;
+  std::ifstream(dir + "/pid") >> bridge.child;
+  ASSERT_GT(bridge.child, 0);
+  int status = -1;
+  while ((status = wait_bridge(bridge, 0)) < 0 && seconds_since(parent_gone) < 5) {
+    send_control(b.host, wire::kHeartbeat, 0);
+    b.skip_for(20);
+  }
+  EXPECT_EQ(status, 0);
+  EXPECT_LT(seconds_since(parent_gone), 1.0);  // not the 3 s of silence: there was none
+  close_host(bridge);
+  std::filesystem::remove_all(dir);
+
+  RunningBridge threaded;
+  std::thread([&] { threaded.start(idle_args()); }).join();
+  const auto start = Clock::now();
+  int statuses = 0;
+  while (seconds_since(start) < 2.5) {
+    statuses += bool(threaded.next_status("running", 100));
+    send_control(threaded.host, wire::kHeartbeat, 0);
+  }
+  EXPECT_GE(statuses, 2);
+  EXPECT_EQ(wait_bridge(threaded.host, 0), -1) << "still running";
+  send_control(threaded.host, wire::kStop, 0);
+  EXPECT_EQ(wait_bridge(threaded.host, 3000), 0);
 }
 
 // Scarce descriptors, memory and stack end as a reported error or cost
