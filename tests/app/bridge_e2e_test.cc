@@ -359,8 +359,13 @@ TEST(BridgeEndToEnd, EndsWhenTheProcessThatStartedItEndsNotItsThread) {
   close_host(bridge);
   std::filesystem::remove_all(dir);
 
+  // The thread ends once the bridge runs (the parent-death signal, were it
+  // used, would then be armed and fire).
   RunningBridge threaded;
-  std::thread([&] { threaded.start(idle_args()); }).join();
+  std::thread([&] {
+    threaded.start(idle_args());
+    EXPECT_TRUE(threaded.next_status("running", 10000));
+  }).join();
   const auto start = Clock::now();
   int statuses = 0;
   while (seconds_since(start) < 2.5) {
