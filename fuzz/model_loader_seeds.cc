@@ -70,7 +70,7 @@ std::vector<uint8_t> fused_then_read_recipe() {
 
 // A model read from a file with a hole of zeros after it (see model_loader_fuzz.cc).
 std::vector<uint8_t> file_with_hole() {
-  std::vector<uint8_t> bytes = {'F', 3};
+  std::vector<uint8_t> bytes = {'F', 0x10};  // a 64 KiB hole
   const std::vector<uint8_t> model = mixer_model();
   bytes.insert(bytes.end(), model.begin(), model.end());
   return bytes;
