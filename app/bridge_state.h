@@ -1,6 +1,7 @@
 #pragma once
 
 #include <netinet/in.h>
+#include <sys/types.h>
 
 #include <cstdint>
 #include <memory>
@@ -27,6 +28,9 @@ struct StatusWindow {
 
 // Everything main keeps from start-up to exit. Every stage reads and writes it.
 struct BridgeState {
+  // The process that started the bridge (its parent at start-up). The run
+  // ends as soon as the parent is another: the host is gone.
+  pid_t parent = 0;
   int socket = -1;  // non-blocking UDP socket bound to 127.0.0.1, connected to the host
   sockaddr_in host_address{};  // destination of every datagram, only accepted source
   wire::Token token{};

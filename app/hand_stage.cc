@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <new>
+
 #include "app/send.h"
 #include "image/luma.h"
 #include "wire/hands.h"
@@ -45,7 +47,13 @@ bool hand_stage_load(BridgeState& state) {
   state.hand_tracker = std::make_unique<HandTracker>();
   state.hand_model_lite = state.option_bits & wire::kLiteBit;
   std::string error;
-  if (!state.hand_tracker->load(hand_model_dir(state), error)) {
+  bool loaded = false;
+  try {
+    loaded = state.hand_tracker->load(hand_model_dir(state), error);
+  } catch (const std::bad_alloc&) {
+    error = "Out of memory loading the hand models from " + hand_model_dir(state) + ".";
+  }
+  if (!loaded) {
     state.hand_tracker.reset();
     state.hands_available = false;
     state.hands_message = error;

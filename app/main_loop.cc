@@ -1,8 +1,10 @@
 #include "app/main_loop.h"
 
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <new>
 
 #include "app/clock.h"
 #include "app/face_stage.h"
@@ -34,6 +36,14 @@ void apply_option_bits(BridgeState& state, uint64_t bits, int64_t now) {
 }
 
 }  // namespace
+
+bool host_gone(const BridgeState& state) {
+  // Not the parent-death signal: it fires when the thread that started the
+  // bridge ends, and a host may start it from a thread that ends while the
+  // host lives on. The parent process id changes only when the process is
+  // gone (the bridge is then handed to a reaper).
+  return getppid() != state.parent;
+}
 
 void drain_control(BridgeState& state, int64_t now) {
   uint8_t buffer[kReceiveBuffer];
@@ -88,11 +98,16 @@ int run_main_loop(BridgeState& state) {
     // The waiting control datagrams are read before liveness is judged: a
     // host whose heartbeats queued up behind a long frame is alive.
     drain_control(state, now);
-    if (stopped || now - state.last_contact > kLivenessLimitNs) break;
+    if (stopped || now - state.last_contact > kLivenessLimitNs || host_gone(state)) break;
     if (hand_stage_load(state) || now >= state.status_due) send_running_status(state, now);
-    const FrameTake take = take_frame(state, image);
-    if (take == FrameTake::kLost) return 1;
-    if (take == FrameTake::kFrame) process_frame(state, image);
+    try {
+      const FrameTake take = take_frame(state, image);
+      if (take == FrameTake::kLost) return 1;
+      if (take == FrameTake::kFrame) process_frame(state, image);
+    } catch (const std::bad_alloc&) {
+      // Memory that one frame needed and could not have costs that frame
+      // only; the next may be smaller, or the memory free again.
+    }
   }
   return 0;
 }

@@ -139,6 +139,13 @@ bool Camera::read(Image& image, int timeout_ms, std::string& error) {
       dequeue_errno = errno;
       break;
     }
+    // An index we never mapped: the driver no longer agrees with us about
+    // its buffers, and whichever buffer it stands for can never be queued
+    // again. Waiting on would only see the buffers run out one by one.
+    if (buf.index >= buffers.size()) {
+      dequeue_errno = EINVAL;
+      break;
+    }
     if (holding) (void)xioctl(fd, VIDIOC_QBUF, &held);
     held = buf;
     holding = true;
@@ -149,7 +156,12 @@ bool Camera::read(Image& image, int timeout_ms, std::string& error) {
   }
   if (!holding) return false;
 
-  const bool decoded = decode_held(held, image);
+  bool decoded = false;
+  try {
+    decoded = decode_held(held, image);
+  } catch (const std::bad_alloc&) {
+    // Only this frame is lost: its buffer still goes back to the driver.
+  }
   (void)xioctl(fd, VIDIOC_QBUF, &held);
   return decoded;
 }

@@ -43,5 +43,18 @@ int main(int argc, char** argv) {
     if (!ok) return 1;
   }
   tjDestroy(handle);
+  // Recipes of marker tricks (see jpeg_fuzz.cc): a baseline picture with a
+  // comment of length 0, a repeated scan and a larger claimed size; a
+  // progressive one padded, with a restart and a reserved marker.
+  const std::string recipes[] = {std::string("M\x00\x00\x03\x00\x01\x06\x05\x02\x09\x0C", 11),
+                                 std::string("M\x01\x04\x05\x20\x06\x04\x03\x06\x05\xC7\x01\x07\x02", 14)};
+  const char* names[] = {"recipe_baseline", "recipe_progressive"};
+  for (int k = 0; k < 2; ++k) {
+    FILE* f = std::fopen((std::string(argv[1]) + "/" + names[k] + ".jpg").c_str(), "wb");
+    if (f == nullptr || std::fwrite(recipes[k].data(), 1, recipes[k].size(), f) != recipes[k].size() ||
+        std::fclose(f) != 0) {
+      return 1;
+    }
+  }
   return 0;
 }

@@ -68,9 +68,19 @@ std::vector<uint8_t> fused_then_read_recipe() {
   return {model_loader_fuzz::kRecipe, 2, 0, 0, 1, 0, 2, 0, 2, 2, 0, 2, 0, 6, 3, 2, 0, 0};
 }
 
+// A model read from a file with a hole of zeros after it (see model_loader_fuzz.cc).
+std::vector<uint8_t> file_with_hole() {
+  std::vector<uint8_t> bytes = {'F', 0x10};  // a 64 KiB hole
+  const std::vector<uint8_t> model = mixer_model();
+  bytes.insert(bytes.end(), model.begin(), model.end());
+  return bytes;
+}
+
 bool write(const std::string& path, const std::vector<uint8_t>& bytes) {
-  const bool recipe = bytes[0] == model_loader_fuzz::kRecipe;
-  const Result check = run(recipe ? model_loader_fuzz::graph_from_recipe(bytes.data() + 1, bytes.size() - 1) : bytes);
+  const bool file = bytes[0] == 'F', recipe = bytes[0] == model_loader_fuzz::kRecipe;
+  const Result check = run(file     ? std::vector<uint8_t>(bytes.begin() + 2, bytes.end())
+                           : recipe ? model_loader_fuzz::graph_from_recipe(bytes.data() + 1, bytes.size() - 1)
+                                    : bytes);
   if (check.stage != kRan) return std::fprintf(stderr, "seed %s: %s\n", path.c_str(), check.error.c_str()), false;
   FILE* f = std::fopen(path.c_str(), "wb");
   const bool ok = f && std::fwrite(bytes.data(), 1, bytes.size(), f) == bytes.size();
@@ -84,7 +94,8 @@ int main(int argc, char** argv) {
   const std::string dir = argv[1];
   return write(dir + "/vision.tflite", vision_model()) && write(dir + "/mixer.tflite", mixer_model()) &&
                  write(dir + "/fused_chain.recipe", fused_chain_recipe()) &&
-                 write(dir + "/fused_then_read.recipe", fused_then_read_recipe())
+                 write(dir + "/fused_then_read.recipe", fused_then_read_recipe()) &&
+                 write(dir + "/file_with_hole.recipe", file_with_hole())
              ? 0
              : 1;
 }

@@ -3,6 +3,7 @@
 #include <turbojpeg.h>
 
 #include <algorithm>
+#include <new>
 
 #include "image/jpeg_scans.h"
 #include "image/resize_pixels.h"
@@ -34,8 +35,28 @@ constexpr int64_t kMaxBufferedPixels = int64_t{8192} * 4096;
 // of 4096 x 4096 pixels takes (a few MiB; 14 MiB of pure noise at quality 90).
 constexpr size_t kMaxBufferedBytes = size_t{16} << 20;
 
+// The least a frame's scan data can hold: every 8 x 8 block of the picture
+// is coded in at least one bit of a progressive frame's first scan, and in
+// two of a sequential scan (a DC code and an end of block, or an AC code).
+// The full-resolution component alone has a block per 64 pixels. A header
+// that claims more blocks than the data can hold would have the frame's
+// memory allocated for pixels the library then makes up.
+bool data_describes(const JpegScans& scans, int width, int height) {
+  const int64_t blocks = int64_t{(width + 7) / 8} * ((height + 7) / 8);
+  const int64_t bits_per_block = scans.progressive ? 1 : 2;
+  return scans.scan_bytes * 8 >= blocks * bits_per_block;
+}
+
 bool affordable(const uint8_t* data, size_t size, int width, int height) {
   const JpegScans scans = jpeg_scans(data, size);
+  // A stream the walk cannot follow may hold any number of scans.
+  if (!scans.followed) return false;
+  // Arithmetic coding costs several times the work per byte that the bounds
+  // below assume and can code a block in a fraction of a bit. No webcam
+  // sends it (their MJPEG is baseline Huffman) and photographs seldom use
+  // it, so it is refused outright.
+  if (scans.arithmetic) return false;
+  if (!data_describes(scans, width, height)) return false;
   const int64_t pixels = int64_t{width} * height;
   const bool buffered = scans.progressive || scans.count > 1;
   if (buffered && (pixels > kMaxBufferedPixels || size > kMaxBufferedBytes)) return false;
@@ -70,7 +91,11 @@ bool decode_jpeg(const uint8_t* data, size_t size, Image& out) {
   if (width < 1 || width > kMaxSide || height < 1 || height > kMaxSide) return false;
   if (!affordable(data, size, width, height)) return false;
 
-  resize_pixels(out, width, height);
+  try {
+    resize_pixels(out, width, height);
+  } catch (const std::bad_alloc&) {
+    return false;  // this frame is lost, not the process
+  }
   // The library's own scan limit (500) stays as a second guard for small
   // pictures, whose many scans the work budget above would still allow.
   if (tjDecompress2(d.handle, data, size, out.pixels.data(), width, 0, height, TJPF_RGB,

@@ -57,7 +57,14 @@ bool InferenceModel::load(const std::string& path, std::string& error) {
     error = "LiteRT environment failed.";
     return false;
   }
-  if (LiteRtCreateModelFromFile(environment, path.c_str(), &model) != kLiteRtStatusOk) {
+  const LiteRtStatus loaded = LiteRtCreateModelFromFile(environment, path.c_str(), &model);
+  if (loaded == kLiteRtStatusErrorFileIO || loaded == kLiteRtStatusErrorMemoryAllocationFailure) {
+    // Why the file could not be read (missing, too many open files, not a
+    // regular file, out of memory) is what the user needs to mend it.
+    error = "Cannot load model " + path + ": " + LiteRtGetEnvironmentLastError(environment) + ".";
+    return false;
+  }
+  if (loaded != kLiteRtStatusOk) {
     error = "Cannot load model " + path + ".";
     return false;
   }

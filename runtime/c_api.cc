@@ -160,8 +160,9 @@ LiteRtStatus LiteRtCreateModelFromFile(LiteRtEnvironment environment, const char
   if (!environment || !filename || !model) return kLiteRtStatusErrorInvalidArgument;
   return guarded(environment, [&] {
     std::vector<uint8_t> bytes;
-    if (!read_regular_file(filename, kMaxModelBytes, bytes)) {
-      environment->last_error = std::string("cannot read ") + filename;
+    std::string why;
+    if (!read_regular_file(filename, kMaxModelBytes, bytes, {}, &why)) {
+      environment->last_error = why;
       return kLiteRtStatusErrorFileIO;
     }
     return create_model(environment, std::move(bytes), model);

@@ -102,9 +102,11 @@ LITERT_API const char* LiteRtGetEnvironmentLastError(LiteRtEnvironment environme
 /* ---- Model ---- */
 
 /* Reads, verifies and checks a .tflite file. Fails with
- * kLiteRtStatusErrorFileIO when the file cannot be read and
+ * kLiteRtStatusErrorFileIO when the file cannot be read (not a regular file,
+ * longer than its claimed size, above 1 GiB, or a system error) and
  * kLiteRtStatusErrorInvalidModel when it is not a well-formed model (the
- * reason goes to LiteRtGetEnvironmentLastError). */
+ * reason goes to LiteRtGetEnvironmentLastError: for a file that cannot be
+ * read, the system's text for the error or a short phrase). */
 LITERT_API LiteRtStatus LiteRtCreateModelFromFile(LiteRtEnvironment environment, const char* filename,
                                                   LiteRtModel* model);
 /* Same, from memory; the bytes are copied. */

@@ -1,11 +1,13 @@
 // End-to-end: the real bridge executable against a host on loopback.
 #include <arpa/inet.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <thread>
 
 #include "tests/app/bridge_process.h"
@@ -256,20 +258,26 @@ TEST(BridgeEndToEnd, HostPortClosedForAMomentIsNoFailure) {
   EXPECT_EQ(wait_bridge(b.host, 2000), 0);
 }
 
-// A FIFO (whose open would wait for a writer) or a device (which never
-// ends) in place of a face model file is a missing model.
+// A FIFO (whose open would wait for a writer), a device or a file under
+// /proc (which never end) in place of a face model file is a missing model,
+// refused at once (within the 5 s allowed here, not after reading a
+// gigabyte of it).
 TEST(BridgeEndToEnd, SpecialFileInPlaceOfAFaceFileIsAMissingModel) {
   SKIP_WITHOUT_MODELS();
   namespace fs = std::filesystem;
   const struct {
     const char* name;
-    bool fifo;  // else a link to /dev/zero
+    const char* special;  // "fifo", or the target of a link
     const char* message;
+    const char* end;
   } cases[] = {
-      {"face_detector.tflite", true, "Cannot load model "},
-      {"face_blendshapes.tflite", false, "Cannot load model "},
-      {"geometry_pipeline_metadata_landmarks.binarypb", true, "Invalid face geometry metadata: "},
-      {"geometry_pipeline_metadata_landmarks.binarypb", false, "Invalid face geometry metadata: "}};
+      {"face_detector.tflite", "fifo", "Cannot load model ", ": not a regular file."},
+      {"face_blendshapes.tflite", "/dev/zero", "Cannot load model ", ": not a regular file."},
+      {"face_landmarks_detector.tflite", "/proc/self/pagemap", "Cannot load model ",
+       ": longer than it claims."},
+      {"geometry_pipeline_metadata_landmarks.binarypb", "fifo", "Invalid face geometry metadata: ", "."},
+      {"geometry_pipeline_metadata_landmarks.binarypb", "/dev/zero", "Invalid face geometry metadata: ",
+       "."}};
   const fs::path root =
       fs::temp_directory_path() / ("bridge-special-models-" + std::to_string(getpid()));
   for (const auto& c : cases) {
@@ -280,17 +288,17 @@ TEST(BridgeEndToEnd, SpecialFileInPlaceOfAFaceFileIsAMissingModel) {
       if (name != c.name) fs::create_symlink(entry.path(), root / "face" / name);
     }
     const fs::path special = root / "face" / c.name;
-    if (c.fifo) {
+    if (c.special == std::string("fifo")) {
       ASSERT_EQ(mkfifo(special.c_str(), 0600), 0);
     } else {
-      fs::create_symlink("/dev/zero", special);
+      fs::create_symlink(c.special, special);
     }
     RunningBridge b;
     b.start({"--frames", "/nonexistent/frames", "--models", root.string()});
     const auto error = b.next_status("error", 5000);
     ASSERT_TRUE(error) << special;
     EXPECT_NE(payload(*error).find("\"code\":\"models_missing\",\"message\":\"" +
-                                   std::string(c.message) + special.string() + ".\""),
+                                   std::string(c.message) + special.string() + c.end + "\""),
               std::string::npos)
         << payload(*error);
     EXPECT_EQ(wait_bridge(b.host, 3000), 1) << special;
@@ -308,6 +316,154 @@ TEST(BridgeEndToEnd, CommandLineFailurePrintsOneLineDiscoveryPrintsTheList) {
   EXPECT_EQ(f.err, "");
   EXPECT_EQ(f.out.rfind("{\"cameras\":[", 0), 0u) << f.out;
   EXPECT_EQ(f.out.substr(f.out.size() - 3), "]}\n");
+  f = run_to_end({"--discover"}, "/dev/full");  // a list nobody got is no success
+  EXPECT_EQ(f.status, 1);
+  EXPECT_EQ(f.err, "Cannot write the camera list: No space left on device.\n");
+}
+
+// The host's process ends while its socket lives on (here in the test, which
+// keeps heartbeating): the bridge ends at once rather than stay for another
+// process to take the host's place. Starting it from a thread that then
+// ends is no such end.
+TEST(BridgeEndToEnd, EndsWhenTheProcessThatStartedItEndsNotItsThread) {
+  SKIP_WITHOUT_MODELS();
+  // Orphans come to the test, so that it can wait for the bridge.
+  ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+  const std::string dir = std::filesystem::temp_directory_path() / ("bridge-parent-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  {
+    std::ofstream(dir + "/parent") << "#!/bin/sh\n" << bridge_path() << " \"$@\" &\necho $! > " << dir
+                                   << "/pid\nsleep 2\n";
+  }
+  std::filesystem::permissions(dir + "/parent", std::filesystem::perms::owner_all);
+  RunningBridge b;
+  b.start(idle_args(), dir + "/parent");
+  ASSERT_TRUE(b.next_status("running", 10000));
+  int parent_status = -1;
+  while ((parent_status = wait_bridge(b.host, 0)) < 0) {
+    send_control(b.host, wire::kHeartbeat, 0);
+    b.skip_for(20);
+  }
+  ASSERT_EQ(parent_status, 0);
+  const auto parent_gone = Clock::now();
+  HostSession bridge;
+  std::ifstream(dir + "/pid") >> bridge.child;
+  ASSERT_GT(bridge.child, 0);
+  int status = -1;
+  while ((status = wait_bridge(bridge, 0)) < 0 && seconds_since(parent_gone) < 5) {
+    send_control(b.host, wire::kHeartbeat, 0);
+    b.skip_for(20);
+  }
+  EXPECT_EQ(status, 0);
+  EXPECT_LT(seconds_since(parent_gone), 1.0);  // not the 3 s of silence: there was none
+  close_host(bridge);
+  std::filesystem::remove_all(dir);
+
+  // The thread ends once the bridge runs (the parent-death signal, were it
+  // used, would then be armed and fire).
+  RunningBridge threaded;
+  std::thread([&] {
+    threaded.start(idle_args());
+    EXPECT_TRUE(threaded.next_status("running", 10000));
+  }).join();
+  const auto start = Clock::now();
+  int statuses = 0;
+  while (seconds_since(start) < 2.5) {
+    statuses += bool(threaded.next_status("running", 100));
+    send_control(threaded.host, wire::kHeartbeat, 0);
+  }
+  EXPECT_GE(statuses, 2);
+  EXPECT_EQ(wait_bridge(threaded.host, 0), -1) << "still running";
+  send_control(threaded.host, wire::kStop, 0);
+  EXPECT_EQ(wait_bridge(threaded.host, 3000), 0);
+}
+
+// Scarce descriptors, memory and stack end as a reported error or cost
+// single frames; never a silent abort.
+TEST(BridgeEndToEnd, ScarceDescriptorsMemoryAndStack) {
+  SKIP_WITHOUT_MODELS();
+  {
+    // Standard streams and the socket take all four: the first model file
+    // says why. (Whatever else the test inherited is closed first.)
+    // (The leak checker of a sanitizer build needs descriptors of its own at exit.)
+    BridgeScript few_descriptors(std::string(kSanitized ? "export ASAN_OPTIONS=detect_leaks=0; " : "") +
+                                 "exec 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- 9>&-; ulimit -n 4");
+    RunningBridge b;
+    b.start(idle_args(), few_descriptors.path);
+    const auto error = b.next_status("error", 10000);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(status_text(*error, "code"), "\"models_missing\"");
+    EXPECT_NE(status_text(*error, "message").find("face_detector.tflite: Too many open files.\""),
+              std::string::npos)
+        << payload(*error);
+    EXPECT_EQ(wait_bridge(b.host, 3000), 1);
+  }
+  if (kSanitized) GTEST_SKIP() << "the sanitizers need more address space and stack";
+  // Frames that need more memory than there is: one whose header claims
+  // 8192 x 8192 pixels in a few hundred bytes, one whose data does describe
+  // them (two bits a block) but whose 192 MiB the limit does not allow.
+  const std::filesystem::path frames =
+      std::filesystem::temp_directory_path() / ("bridge-scarce-" + std::to_string(getpid()));
+  std::filesystem::create_directories(frames);
+  std::ifstream in(BRIDGE_SHARED_DIR "/frames/000001.jpg", std::ios::binary);
+  const std::string good((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string claiming = good;
+  const size_t sof = claiming.find("\xFF\xC0");
+  ASSERT_NE(sof, std::string::npos);
+  claiming.replace(sof + 5, 4, std::string("\x20\x00\x20\x00", 4));
+  const std::string head = claiming.substr(0, claiming.find("\xFF\xDA"));
+  std::ofstream(frames / "a.jpg", std::ios::binary) << good;
+  std::ofstream(frames / "b.jpg", std::ios::binary) << head << claiming.substr(head.size(), 100) << "\xFF\xD9";
+  for (const std::string limits : {"ulimit -s 64", "ulimit -v 163840"}) {
+    SCOPED_TRACE(limits);
+    if (limits == "ulimit -v 163840") {
+      std::ofstream(frames / "c.jpg", std::ios::binary)
+          << claiming.substr(0, claiming.size() - 2) << std::string(1 << 18, '\0') << "\xFF\xD9";
+    }
+    BridgeScript scarce(limits);
+    RunningBridge b;
+    b.start({"--frames", frames.string(), "--models", shared_models(), "--face", "--hands"},
+            scarce.path);
+    int statuses = 0, faces = 0;
+    const auto start = Clock::now();
+    while (statuses < 4 && seconds_since(start) < 60 && wait_bridge(b.host, 0) < 0) {
+      if (auto d = receive_datagram(b.host, 50)) {
+        if (type_of(*d) == wire::kStatus) {
+          EXPECT_NE(status_text(*d, "state"), "\"error\"") << payload(*d);
+          EXPECT_NE(status_number(*d, "width"), 8192) << payload(*d);
+          statuses += status_text(*d, "state") == "\"running\"";
+        }
+        faces += type_of(*d) == wire::kFace;
+      }
+      send_control(b.host, wire::kHeartbeat, 0);
+    }
+    EXPECT_EQ(statuses, 4);
+    EXPECT_GT(faces, 0);
+    send_control(b.host, wire::kStop, 0);
+    EXPECT_EQ(wait_bridge(b.host, 10000), 0);
+  }
+  std::filesystem::remove_all(frames);
+  // Less memory than start-up needs, at any point: an "error" status and
+  // status 1, whichever allocation fails.
+  for (int mib = 24; mib <= 120; mib += 24) {
+    SCOPED_TRACE(mib);
+    BridgeScript scarce("ulimit -v " + std::to_string(mib * 1024));
+    RunningBridge b;
+    b.start({"--frames", BRIDGE_SHARED_DIR "/frames", "--models", shared_models(), "--face", "--hands"},
+            scarce.path);
+    std::optional<wire::Bytes> last;
+    int status = -1;
+    const auto start = Clock::now();
+    while ((status = wait_bridge(b.host, 0)) < 0 && seconds_since(start) < 4) {
+      if (auto d = receive_datagram(b.host, 50); d && type_of(*d) == wire::kStatus) last = d;
+      send_control(b.host, wire::kHeartbeat, 0);
+    }
+    while (auto d = receive_datagram(b.host, 0)) if (type_of(*d) == wire::kStatus) last = d;
+    if (status < 0) continue;  // enough to run
+    EXPECT_EQ(status, 1);
+    ASSERT_TRUE(last);
+    EXPECT_EQ(status_text(*last, "state"), "\"error\"") << payload(*last);
+  }
 }
 
 }  // namespace

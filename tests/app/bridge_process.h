@@ -83,7 +83,25 @@ struct Finished {
   std::string err;
 };
 
-// Runs the bridge with `args` to its end (at most 10 s).
-Finished run_to_end(const std::vector<std::string>& args);
+// Runs the bridge with `args` to its end (at most 10 s); its standard output
+// goes to `stdout_path` when one is given (and is then not captured).
+Finished run_to_end(const std::vector<std::string>& args, const std::string& stdout_path = "");
+
+// A shell script that runs `command` (e.g. "ulimit -v 163840") and then
+// execs the bridge with the arguments it was given, for RunningBridge::start;
+// removed with its object.
+struct BridgeScript {
+  std::string path;
+  explicit BridgeScript(const std::string& command);
+  ~BridgeScript();
+};
+
+// True in a build with AddressSanitizer, whose shadow memory needs more
+// address space and stack than the limits some tests set.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kSanitized = true;
+#else
+constexpr bool kSanitized = false;
+#endif
 
 }  // namespace bridge_test

@@ -13,16 +13,20 @@ const std::string kFrames = BRIDGE_SHARED_DIR "/frames";
 
 
 // A models folder with the real face and full hand sets and a lite set whose
-// landmark model is not a model at all.
+// landmark model is not a model at all, or a link to a file that never ends.
 struct BrokenLiteModels {
   fs::path root = fs::temp_directory_path() / ("bridge-models-" + std::to_string(getpid()));
-  BrokenLiteModels() {
+  explicit BrokenLiteModels(bool endless = false) {
     fs::create_directories(root / "hand-lite");
     fs::create_directory_symlink(shared_models() + "/face", root / "face");
     fs::create_directory_symlink(shared_models() + "/hand", root / "hand");
     fs::create_symlink(shared_models() + "/hand-lite/hand_detector.tflite",
                        root / "hand-lite/hand_detector.tflite");
-    std::ofstream(root / "hand-lite/hand_landmarks_detector.tflite") << "not a model";
+    if (endless) {
+      fs::create_symlink("/proc/self/pagemap", root / "hand-lite/hand_landmarks_detector.tflite");
+    } else {
+      std::ofstream(root / "hand-lite/hand_landmarks_detector.tflite") << "not a model";
+    }
   }
   ~BrokenLiteModels() { fs::remove_all(root); }
 };
@@ -78,6 +82,31 @@ TEST(HandStageEndToEnd, LoadFailureIsReportedWhileFaceTrackingGoesOn) {
   const auto full = switch_to(b, 3, "\"full\"");  // other bits: the full set gets its chance
   ASSERT_TRUE(full);
   EXPECT_EQ(status_text(*full, "hands_message"), "\"\"");
+  send_control(b.host, wire::kStop, 0);
+  EXPECT_EQ(wait_bridge(b.host, 20000), 0);
+}
+
+// A file that never ends in place of a hand model is refused at once, not
+// after reading a gigabyte of it while tracking stands still.
+TEST(HandStageEndToEnd, EndlessModelFileIsRefusedAtOnceMidRun) {
+  if (!have_shared_models()) GTEST_SKIP() << "no models at " << shared_models();
+  BrokenLiteModels models(true);
+  RunningBridge b;
+  b.start({"--frames", kFrames, "--models", models.root.string(), "--face"});
+  ASSERT_TRUE(b.next_status("running", 5000));
+  const auto asked = Clock::now();
+  send_control(b.host, wire::kOptions, 7);
+  std::optional<wire::Bytes> s;
+  while (!s && seconds_since(asked) < 30) {
+    s = b.next_status("running", 100);
+    if (s && status_text(*s, "hands_available") != "false") s.reset();
+    send_control(b.host, wire::kHeartbeat, 0);
+  }
+  ASSERT_TRUE(s);
+  EXPECT_LT(seconds_since(asked), 3.0);
+  const fs::path link = models.root / "hand-lite/hand_landmarks_detector.tflite";
+  EXPECT_EQ(status_text(*s, "hands_message"),
+            "\"Cannot load model " + link.string() + ": longer than it claims.\"");
   send_control(b.host, wire::kStop, 0);
   EXPECT_EQ(wait_bridge(b.host, 20000), 0);
 }

@@ -26,19 +26,24 @@ TEST(ReadRegularFile, WholeFilesUpToTheLimitAndNothingThatCouldBlockOrNeverEnd) 
     Bytes start;
     bool read;
     size_t bytes_after;  // how far it read
+    std::string why;
   } cases[] = {
-      {dir / "file", 8, {}, true, 8},
-      {dir / "file", 8, start, true, 8},
-      {dir / "file", 7, {}, false, 0},  // refused on the size it claims, unread
-      {dir / "file", 8, other, false, 8},
-      {dir / "file", 8, longer, false, 8},
-      {dir / "fifo", 8, {}, false, 0},  // a blocking open would wait for a writer
-      // Says 0 bytes and never ends; it is read in multiples of 8 bytes.
-      {"/proc/self/pagemap", 99'999, {}, false, 100'000},
+      {dir / "file", 8, {}, true, 8, ""},
+      {dir / "file", 8, start, true, 8, ""},
+      {dir / "file", 7, {}, false, 0, "too large"},  // refused on the size it claims, unread
+      {dir / "file", 8, other, false, 8, "not of the expected kind"},
+      {dir / "file", 8, longer, false, 8, "not of the expected kind"},
+      {dir / "fifo", 8, {}, false, 0, "not a regular file"},  // a blocking open would wait
+      {dir / "missing", 8, {}, false, 0, "No such file or directory"},
+      // Says 0 bytes and never ends: refused a page past its claim, whatever
+      // the limit, at once and without the memory of the limit.
+      {"/proc/self/pagemap", size_t{1} << 30, {}, false, 4096, "longer than it claims"},
   };
   for (const auto& c : cases) {
     Bytes bytes = {7};
-    EXPECT_EQ(read_regular_file(c.path.string(), c.limit, bytes, c.start), c.read) << c.path;
+    std::string why;
+    EXPECT_EQ(read_regular_file(c.path.string(), c.limit, bytes, c.start, &why), c.read) << c.path;
+    EXPECT_EQ(why, c.why) << c.path;
     EXPECT_EQ(bytes.size(), c.bytes_after) << c.path;
     if (c.read) {
       EXPECT_EQ(bytes, content);

@@ -11,6 +11,7 @@
 #include "image/decode_jpeg.h"
 #include "image/jpeg_scans.h"
 #include "image/load_image.h"
+#include "tests/support/arithmetic_jpeg.h"
 
 namespace {
 
@@ -52,6 +53,13 @@ long marker(const Bytes& jpeg, uint8_t code, bool last = false) {
                : std::search(jpeg.begin(), jpeg.end(), m, m + 2)) - jpeg.begin();
 }
 
+// `jpeg` with `count` zero bytes more at the end of its last scan: data
+// enough for a larger picture than its own, which a header may then claim.
+Bytes with_scan_data(Bytes jpeg, size_t count) {
+  jpeg.insert(jpeg.begin() + marker(jpeg, 0xD9, true), count, 0);
+  return jpeg;
+}
+
 }  // namespace
 
 TEST(DecodeJpeg, LibraryFastDctRgbIntoReusedStorage) {
@@ -82,9 +90,21 @@ TEST(DecodeJpeg, RefusalsLeaveThePreviousFrameSize8192Decodes) {
     EXPECT_FALSE(decode(bytes, out)) << bytes.size();
     EXPECT_TRUE(out.width == 3 && out.height == 2 && out.pixels == Bytes(18, 9)) << bytes.size();
   }
-  for (const auto& [w, h] : {std::pair{8192, 16}, {16, 8192}}) {  // missing data: a warning
-    Image out;
-    EXPECT_TRUE(decode(sized(w, h), out) && out.width == w && out.height == h) << w << "x" << h;
+  // Data missing is only a warning to the library, so a header may claim far
+  // more than the data holds: every 8 x 8 block takes at least two bits of
+  // a sequential scan, so up to that the frame is decoded (its memory is
+  // what its bytes can describe), and a byte short of it refused unwritten.
+  for (const auto& [w, h] : {std::pair{8192, 16}, {16, 8192}, {8192, 8192}}) {
+    const size_t needed = size_t(w / 8) * (h / 8) * 2 / 8;
+    const Bytes claiming = sized(w, h);
+    const size_t held = size_t(jpeg_scans(claiming.data(), claiming.size()).scan_bytes);
+    ASSERT_LT(held, needed);
+    Image out{3, 2, Bytes(18, 9)};
+    EXPECT_FALSE(decode(claiming, out)) << w << "x" << h;
+    EXPECT_FALSE(decode(with_scan_data(claiming, needed - held - 1), out)) << w << "x" << h;
+    EXPECT_TRUE(out.width == 3 && out.height == 2 && out.pixels == Bytes(18, 9));
+    EXPECT_TRUE(decode(with_scan_data(claiming, needed - held), out) && out.width == w && out.height == h)
+        << w << "x" << h;
   }
 }
 
@@ -120,7 +140,7 @@ TEST(DecodeJpeg, ProgressiveDecodesEndlessScansRefused) {
 
 // A progressive file in `scans` scans (its own ten cut short, or the last
 // repeated) whose frame header claims w x h pixels: the data is that of a
-// small picture, so decoding costs little beyond the output itself.
+// small picture and zeros, so decoding costs little beyond the output itself.
 Bytes progressive_claiming(int w, int h, int scans) {
   const Bytes jpeg = jpeg_of(64, 48, TJSAMP_420, TJFLAG_PROGRESSIVE);
   std::vector<long> starts;  // only markers hold 0xFF 0xDA: the library stuffs its data
@@ -133,6 +153,12 @@ Bytes progressive_claiming(int w, int h, int scans) {
   for (int k = 10; k < scans; ++k) {
     b.insert(b.end(), jpeg.begin() + starts[9], jpeg.begin() + starts[10]);
   }
+  // Scan data for a bit a block, what a progressive frame of w x h needs at
+  // least, in the first scan (so that the first ten scans hold it): before
+  // the first marker after its header.
+  size_t first_end = size_t(starts[0]) + 2 + (size_t(b[size_t(starts[0]) + 2]) << 8 | b[size_t(starts[0]) + 3]);
+  while (!(b[first_end] == 0xFF && b[first_end + 1] != 0x00)) ++first_end;
+  b.insert(b.begin() + long(first_end), size_t(w / 8) * (h / 8) / 8, 0);
   b.insert(b.end(), {0xFF, 0xD9});
   const uint8_t size[4] = {uint8_t(h >> 8), uint8_t(h), uint8_t(w >> 8), uint8_t(w)};
   std::copy(size, size + 4, b.begin() + marker(b, 0xC2) + 5);
@@ -153,25 +179,74 @@ TEST(JpegScans, CountsScansAsTheDecoderMeetsThem) {
     for (const Bytes& p : parts) b.insert(b.end(), p.begin(), p.end());
     return b;
   };
+  const Bytes sof9 = {0xFF, 0xC9, 0x00, 0x04, 0x08, 0x00}, dac = {0xFF, 0xCC, 0x00, 0x04, 0x00, 0x00};
+  // Lengths the decoder steps over without skipping anything, reading on
+  // from the bytes after them.
+  const Bytes com0 = {0xFF, 0xFE, 0x00, 0x00}, app0 = {0xFF, 0xE0, 0x00, 0x01};
   const struct {
     const char* what;
     Bytes bytes;
-    int64_t count;
-    bool progressive;
+    int64_t count, scan_bytes;
+    bool progressive, arithmetic, followed;
   } cases[] = {
-      {"two scans", join({soi, sos, data, sos, data, eoi}), 2, false},
-      {"thumbnail skipped by length", join({soi, app1, sos, data, eoi}), 1, false},
-      {"nothing after the end", join({soi, sos, eoi, sos, sos}), 1, false},
-      {"fill bytes before markers", join({soi, {0xFF, 0xFF}, sos, data, {0xFF}, sos, eoi}), 2, false},
-      {"progressive frame", join({soi, sof2, sos, data}), 1, true},
-      {"segment cut short", join({soi, sos, {0xFF, 0xDA, 0x00}}), 1, false},
-      {"not a JPEG", join({{0x00}, soi, sos}), 0, false},
+      {"two scans", join({soi, sos, data, sos, data, eoi}), 2, 22, false, false, true},
+      {"thumbnail skipped by length", join({soi, app1, sos, data, eoi}), 1, 11, false, false, true},
+      {"nothing after the end", join({soi, sos, eoi, sos, sos}), 1, 0, false, false, true},
+      {"fill bytes before markers", join({soi, {0xFF, 0xFF}, sos, data, {0xFF}, sos, eoi}), 2, 12,
+       false, false, true},
+      {"progressive frame", join({soi, sof2, sos, data}), 1, 11, true, false, true},
+      {"segment cut short", join({soi, sos, {0xFF, 0xDA, 0x00}}), 1, 0, false, false, true},
+      {"arithmetic frame", join({soi, sof9, sos, data, eoi}), 1, 11, false, true, true},
+      {"arithmetic tables", join({soi, dac, sos, data, eoi}), 1, 11, false, true, true},
+      {"length 0 first", join({soi, com0, sos, data, eoi}), 0, 0, false, false, false},
+      {"length 1 between scans", join({soi, sos, data, app0, sos, data, eoi}), 1, 11, false, false,
+       false},
+      {"reserved marker", join({soi, sos, data, {0xFF, 0x05, 0x00, 0x04, 0, 0}, sos, eoi}), 1, 11,
+       false, false, false},
+      {"not a JPEG", join({{0x00}, soi, sos}), 0, 0, false, false, false},
   };
   for (const auto& c : cases) {
     const JpegScans scans = jpeg_scans(c.bytes.data(), c.bytes.size());
     EXPECT_EQ(scans.count, c.count) << c.what;
+    EXPECT_EQ(scans.scan_bytes, c.scan_bytes) << c.what;
     EXPECT_EQ(scans.progressive, c.progressive) << c.what;
+    EXPECT_EQ(scans.arithmetic, c.arithmetic) << c.what;
+    EXPECT_EQ(scans.followed, c.followed) << c.what;
   }
+}
+
+// Tricks that have the library read scans the marker walk would not see,
+// and arithmetic coding: the library decodes them all, decode_jpeg none.
+TEST(DecodeJpeg, StreamsTheWalkCannotFollowAndArithmeticCodingAreRefused) {
+  // Ten scans over 4096 x 4096 pixels are the most one frame may cost; 480
+  // more hide behind a segment whose length is below 2.
+  const Bytes costly = progressive_claiming(4096, 4096, 490);
+  std::vector<long> starts;  // only markers hold 0xFF 0xDA: the library stuffs its data
+  for (size_t at = 0; at + 1 < costly.size(); ++at) {
+    if (costly[at] == 0xFF && costly[at + 1] == 0xDA) starts.push_back(long(at));
+  }
+  ASSERT_EQ(starts.size(), 490u);
+  const long eleventh = starts[10];
+  Bytes pixels;
+  for (const Bytes& trick : {Bytes{0xFF, 0xFE, 0x00, 0x00}, Bytes{0xFF, 0xE1, 0x00, 0x01},
+                             Bytes{0xFF, 0xFE, 0x00, 0x01, 0xFF, 0xFE, 0x00, 0x00}}) {
+    Bytes hidden = costly;
+    hidden.insert(hidden.begin() + eleventh, trick.begin(), trick.end());
+    ASSERT_EQ(jpeg_scans(hidden.data(), hidden.size()).count, 10);
+    Image out{3, 2, Bytes(18, 9)};
+    EXPECT_FALSE(decode(hidden, out)) << trick.size();
+    EXPECT_TRUE(out.width == 3 && out.pixels == Bytes(18, 9));
+  }
+  // The same trick on a small picture shows that the library reads on past it.
+  Bytes small = jpeg_of(64, 48, TJSAMP_420, TJFLAG_PROGRESSIVE);
+  small.insert(small.begin() + 2, {0xFF, 0xFE, 0x00, 0x00});
+  ASSERT_LE(library_decode(small, pixels), 1);
+  Image out;
+  EXPECT_FALSE(decode(small, out));
+
+  const Bytes arithmetic = arithmetic_jpeg(64, 48);
+  ASSERT_EQ(library_decode(arithmetic, pixels), 0);
+  EXPECT_FALSE(decode(arithmetic, out));
 }
 
 // The work one frame may cost: pixels x scans up to that of a 4096 x 4096
@@ -194,7 +269,7 @@ TEST(DecodeJpeg, WorkBoundFromPixelsAndScans) {
       EXPECT_TRUE(out.width == 3 && out.pixels == Bytes(18, 9)) << c.w << "x" << c.h;
     }
   }
-  Bytes baseline = jpeg_of(16, 16, TJSAMP_444);
+  Bytes baseline = with_scan_data(jpeg_of(16, 16, TJSAMP_444), 8192 / 8 * 8192 / 8 * 2 / 8);
   const uint8_t largest[4] = {0x20, 0x00, 0x20, 0x00};
   std::copy(largest, largest + 4, baseline.begin() + marker(baseline, 0xC0) + 5);
   Image out;

@@ -44,12 +44,15 @@ TEST(InferenceModelLoad, EveryMessage) {
   std::string error = "previous text";
   InferenceModel missing, directory, never_loaded;
   EXPECT_FALSE(missing.load("/nonexistent/model.tflite", error));
-  EXPECT_EQ(error, "Cannot load model /nonexistent/model.tflite.");
+  EXPECT_EQ(error, "Cannot load model /nonexistent/model.tflite: No such file or directory.");
   EXPECT_FALSE(missing.run()) << "after a failed load";
   EXPECT_FALSE(never_loaded.run());
   const std::string dir = fs::temp_directory_path().string();
   EXPECT_FALSE(directory.load(dir, error));
-  EXPECT_EQ(error, "Cannot load model " + dir + ".");
+  EXPECT_EQ(error, "Cannot load model " + dir + ": not a regular file.");
+  InferenceModel endless;
+  EXPECT_FALSE(endless.load("/proc/self/pagemap", error));  // claims 0 bytes, never ends
+  EXPECT_EQ(error, "Cannot load model /proc/self/pagemap: longer than it claims.");
   EXPECT_EQ(load({}), kLoad) << "empty";
   EXPECT_EQ(load(std::vector<uint8_t>(4096, 0)), kLoad) << "zeros";
 

@@ -151,7 +151,10 @@ int dequeue(FakeDriver& d, v4l2_buffer& b) {
   if (!d.streaming || d.filled.empty()) return fail(d.streaming ? EAGAIN : EINVAL);
   const FakeDriver::Filled f = d.filled.front();
   d.filled.pop_front();
-  b.index = f.index;
+  d.dequeued += 1;
+  const bool stray = d.script->stray_after > 0 && d.dequeued > uint64_t(d.script->stray_after);
+  if (stray) d.log("stray index");
+  b.index = stray ? d.buffer_count + 7 : f.index;
   b.bytesused = f.bytes;
   b.sequence = f.sequence;
   b.flags = V4L2_BUF_FLAG_MAPPED | V4L2_BUF_FLAG_DONE;

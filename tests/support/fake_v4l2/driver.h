@@ -35,6 +35,7 @@ struct FakeDriver {
   int64_t next_tick_ns = 0;
   uint32_t sequence = 0;   // every frame the sensor produced
   uint64_t delivered = 0;  // frames written into a buffer (stale ones excluded)
+  uint64_t dequeued = 0;
 };
 
 // Answers one ioctl like a V4L2 capture driver: 0, or -1 with errno set.

@@ -108,6 +108,8 @@ const std::map<std::string, Setter>& setters() {
                                                 {"reqbufs", FakeBusy::kReqbufs},
                                                 {"streamon", FakeBusy::kStreamon}})},
       {"interrupt", flag(&FakeDeviceScript::interrupt)},
+      {"stray_index",
+       [](std::istringstream& in, FakeDeviceScript& d) { return bool(in >> d.stray_after) && d.stray_after > 0; }},
       {"endless", flag(&FakeDeviceScript::endless)},
       {"unplug",
        [](std::istringstream& in, FakeDeviceScript& d) {

@@ -40,6 +40,8 @@ struct FakeDeviceScript {
   bool endless = false;    // every format and size index answers, however high
   FakeUnplug unplug = FakeUnplug::kNever;
   int unplug_after = 0;  // frames delivered before the device goes away
+  int stray_after = 0;   // dequeues with a true index; every later one names a buffer
+                         // never granted, and the buffer it filled is lost (0: never)
 };
 
 // Parses a script: one setting per line, `#` starts a comment, and every
@@ -50,7 +52,7 @@ struct FakeDeviceScript {
 //   exposure N                  frames DIR           rate FPS       burst N
 //   strip_huffman               damage corrupt|empty N
 //   busy open|reqbufs|streamon  interrupt            unplug N poll|dequeue
-//   endless
+//   endless                     stray_index N
 // False with `error` naming the line when a line is not understood.
 bool parse_script(const std::string& text, std::vector<FakeDeviceScript>& devices,
                   std::string& error);
