@@ -1,6 +1,8 @@
 #include "inference/inference_model.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <limits>
 #include <new>
 #include <stdexcept>
@@ -58,10 +60,13 @@ bool InferenceModel::load(const std::string& path, std::string& error) {
     return false;
   }
   const LiteRtStatus loaded = LiteRtCreateModelFromFile(environment, path.c_str(), &model);
-  if (loaded == kLiteRtStatusErrorFileIO || loaded == kLiteRtStatusErrorMemoryAllocationFailure) {
-    // Why the file could not be read (missing, too many open files, not a
-    // regular file, out of memory) is what the user needs to mend it.
-    error = "Cannot load model " + path + ": " + LiteRtGetEnvironmentLastError(environment) + ".";
+  const std::string reason = LiteRtGetEnvironmentLastError(environment);
+  if ((loaded == kLiteRtStatusErrorFileIO || loaded == kLiteRtStatusErrorMemoryAllocationFailure) &&
+      reason != std::strerror(ENOENT)) {
+    // Why the file could not be read (too many open files, not a regular
+    // file, out of memory) is what the user needs to mend it. A missing file
+    // keeps the plain message hosts have always seen.
+    error = "Cannot load model " + path + ": " + reason + ".";
     return false;
   }
   if (loaded != kLiteRtStatusOk) {
