@@ -28,6 +28,7 @@
 #include <vector>
 
 #include "bench/frame/fma_peak.h"
+#include "bench/processor_context.h"
 #include "bench/frame/model_flops.h"
 #include "face/face_tracker.h"
 #include "hand/hand_tracker.h"
@@ -61,17 +62,6 @@ double resident_mib() {
     }
   }
   return -1.0;
-}
-
-std::string processor_name() {
-  std::ifstream in("/proc/cpuinfo");
-  for (std::string line; std::getline(in, line);) {
-    if (line.rfind("model name", 0) == 0) {
-      const std::size_t colon = line.find(':');
-      return colon == std::string::npos ? line : line.substr(line.find_first_not_of(" \t", colon + 1));
-    }
-  }
-  return "unknown";
 }
 
 // Floating-point work of one run of each model, in GFLOP.
@@ -270,8 +260,9 @@ int main(int argc, char** argv) {
   };
 
   const double peak = fma_peak_gflops(family);
-  std::printf("processor: %s, kernels %s, FMA peak %.1f GFLOP/s (one core)\n", processor_name().c_str(),
-              runtime::kernels::kernel_family_name(family), peak);
+  describe_processor();
+  std::printf("kernels %s, FMA peak %.1f GFLOP/s (one core)\n", runtime::kernels::kernel_family_name(family),
+              peak);
   std::printf("resident: %.1f MiB before loading, %.1f MiB with all five models loaded\n", rss_before,
               rss_loaded);
   std::printf("GFLOP per run: face detector %.4f, face landmarks %.4f, blendshapes %.4f, palm %.4f / %.4f, "
