@@ -165,14 +165,22 @@ __attribute__((target("avx512f,avx2,fma"), always_inline)) inline void all_group
     fixed_step<kKernel, kStride, kCount, kClipped, -1>(s, last, bias, finish, g, at, full);
 }
 
-// The pixels of a segment: kMost at a time, then the few left over.
+// The pixels of a segment: kMost at a time, then the rest at most kFew at a
+// time, with a step for every count below kFew. Not one for every count
+// below kMost: the large unrolled steps are what costs the compiler most
+// (minutes for this file), and rows rarely leave more than kFew.
 template <int kKernel, int kStride, int kMost, bool kClipped, int kSteps, int... kFewer>
 __attribute__((target("avx512f,avx2,fma"), always_inline)) inline void all_steps(
     const Conv2DShape& s, const float* weights, const float* bias, const VectorEpilogue16& finish,
     const Segment& g, std::integer_sequence<int, kFewer...>) {
+  constexpr int kFew = sizeof...(kFewer) + 1;
   int ox = g.from;
   for (; ox + kMost <= g.to; ox += kMost)
     all_groups<kKernel, kStride, kMost, kClipped, kSteps>(s, weights, bias, finish, g, ox);
+  if constexpr (kFew < kMost) {
+    for (; ox + kFew <= g.to; ox += kFew)
+      all_groups<kKernel, kStride, kFew, kClipped, kSteps>(s, weights, bias, finish, g, ox);
+  }
   const int rest = g.to - ox;
   ((rest == kFewer + 1
         ? all_groups<kKernel, kStride, kFewer + 1, kClipped, kSteps>(s, weights, bias, finish, g,
@@ -184,8 +192,9 @@ __attribute__((target("avx512f,avx2,fma"), always_inline)) inline void all_steps
 template <int kKernel, int kStride, int kMost, bool kClipped, int kSteps>
 __attribute__((target("avx512f,avx2,fma"))) void fixed_segment(const Conv2DShape& s, const float* weights,
                                                        const Epilogue& e, const Segment& g) {
+  constexpr int kFew = std::min(kMost, 8);
   all_steps<kKernel, kStride, kMost, kClipped, kSteps>(
-      s, weights, e.bias, VectorEpilogue16(e), g, std::make_integer_sequence<int, kMost - 1>());
+      s, weights, e.bias, VectorEpilogue16(e), g, std::make_integer_sequence<int, kFew - 1>());
 }
 
 template <int kSteps>
