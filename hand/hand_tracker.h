@@ -10,9 +10,12 @@
 #include "detection/detection.h"
 #include "image/image.h"
 #include "inference/inference_model.h"
+#include "wire/hands.h"
 
-inline constexpr int kHandLandmarkCount = 21;
-inline constexpr std::size_t kMaxHands = 2;
+// The tracker follows as many hands, each with as many landmarks, as the
+// hands datagram carries.
+using wire::kHandLandmarkCount;
+using wire::kMaxHands;
 
 // One hand found in a frame.
 struct HandResult {

@@ -8,7 +8,7 @@ namespace {
 
 // Element counts stay below 2^31 so that int index arithmetic in any
 // implementation cannot overflow; no model of ours comes near it.
-constexpr int64_t kMaxElements = int64_t{1} << 31;
+constexpr int64_t kIndexableElements = int64_t{1} << 31;
 
 bool positive(const char* name, int value, std::string& error) {
   if (value > 0) return true;
@@ -26,7 +26,7 @@ bool small_enough(const char* what, std::initializer_list<int> dims, std::string
   int64_t count = 1;
   for (int dim : dims) {
     count *= dim;  // both factors are below 2^31, so the product fits
-    if (count >= kMaxElements) {
+    if (count >= kIndexableElements) {
       error = std::string(what) + " has too many elements";
       return false;
     }
@@ -43,7 +43,7 @@ bool known_activation(Activation activation, std::string& error) {
 }
 
 // Output size of one spatial axis; 0 when the kernel does not fit.
-int64_t conv_output_size(int in, int kernel, int stride, int dilation, int pad_before,
+int64_t axis_output_size(int in, int kernel, int stride, int dilation, int pad_before,
                          int pad_after) {
   const int64_t extent = int64_t{in} + pad_before + pad_after;
   const int64_t reach = int64_t{kernel - 1} * dilation + 1;
@@ -53,7 +53,7 @@ int64_t conv_output_size(int in, int kernel, int stride, int dilation, int pad_b
 
 bool check_axis(const char* axis, int in, int out, int kernel, int stride, int dilation,
                 int pad_before, int pad_after, std::string& error) {
-  const int64_t expected = conv_output_size(in, kernel, stride, dilation, pad_before, pad_after);
+  const int64_t expected = axis_output_size(in, kernel, stride, dilation, pad_before, pad_after);
   if (expected < 1) {
     error = std::string("convolution ") + axis + ": kernel " + std::to_string(kernel) +
             " (dilation " + std::to_string(dilation) + ") does not fit input " +
@@ -113,7 +113,7 @@ bool check_conv2d(const Conv2DShape& s, const float* weights, const Conv2DPostOp
   // The kernels may copy the input into a zero-bordered buffer.
   const int64_t padded = (int64_t{s.in_height} + s.pad_top + s.pad_bottom) *
                          (int64_t{s.in_width} + s.pad_left + s.pad_right) * s.in_channels;
-  if (padded >= kMaxElements) {
+  if (padded >= kIndexableElements) {
     error = "convolution padded input has too many elements";
     return false;
   }

@@ -30,8 +30,8 @@ bool kernel_activation(fb::ActivationFunctionType act, Activation& out) {
   }
 }
 
-bool conv_output_size(fb::Padding padding, int in, int kernel, int stride, int dilation, int& out,
-                      int& pad_before, int& pad_after) {
+bool output_size_and_padding(fb::Padding padding, int in, int kernel, int stride, int dilation,
+                             int& out, int& pad_before, int& pad_after) {
   const int64_t effective = int64_t{dilation} * (kernel - 1) + 1;
   if (padding == fb::Padding_SAME) {
     out = (in + stride - 1) / stride;
@@ -102,9 +102,10 @@ bool prepare_convolution(OpContext& ctx, const ConvParams& p) {
     in_w += fusion.pad_left + fusion.pad_right;
   }
   int pt, pb, pl, pr;
-  if (!conv_output_size(p.padding, in_h, s.kernel_height, s.stride_height, s.dilation_height, s.out_height, pt,
-                        pb) ||
-      !conv_output_size(p.padding, in_w, s.kernel_width, s.stride_width, s.dilation_width, s.out_width, pl, pr))
+  if (!output_size_and_padding(p.padding, in_h, s.kernel_height, s.stride_height, s.dilation_height,
+                               s.out_height, pt, pb) ||
+      !output_size_and_padding(p.padding, in_w, s.kernel_width, s.stride_width, s.dilation_width,
+                               s.out_width, pl, pr))
     return ctx.fail("output of input " + x.str() + " and filter " + w.str() + " would be empty");
   s.pad_top = pt + fusion.pad_top;
   s.pad_bottom = pb + fusion.pad_bottom;

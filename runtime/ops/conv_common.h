@@ -31,8 +31,8 @@ bool kernel_activation(fb::ActivationFunctionType act, Activation& out);
 
 // Output size and leading padding of one spatial dimension, as the file
 // format defines SAME and VALID. False when the output would be empty.
-bool conv_output_size(fb::Padding padding, int in, int kernel, int stride, int dilation, int& out,
-                      int& pad_before, int& pad_after);
+bool output_size_and_padding(fb::Padding padding, int in, int kernel, int stride, int dilation,
+                             int& out, int& pad_before, int& pad_after);
 
 // The shared path of CONV_2D and DEPTHWISE_CONV_2D: checks shapes, applies a
 // folded PAD, folds a following residual ADD, RELU/RELU6 and PRELU into the

@@ -101,8 +101,8 @@ bool prepare_max_pool_2d(OpContext& ctx) {
     return ctx.fail(std::string("fused activation ") +
                     fb::EnumNameActivationFunctionType(o->fused_activation_function()) + " not supported");
   int after;
-  if (!conv_output_size(o->padding(), g.in_h, g.filter_h, g.stride_h, 1, g.out_h, g.pad_top, after) ||
-      !conv_output_size(o->padding(), g.in_w, g.filter_w, g.stride_w, 1, g.out_w, g.pad_left, after))
+  if (!output_size_and_padding(o->padding(), g.in_h, g.filter_h, g.stride_h, 1, g.out_h, g.pad_top, after) ||
+      !output_size_and_padding(o->padding(), g.in_w, g.filter_w, g.stride_w, 1, g.out_w, g.pad_left, after))
     return ctx.fail("output of input " + x.str() + " and filter " + std::to_string(g.filter_h) + "x" +
                     std::to_string(g.filter_w) + " would be empty");
   ctx.set_shape(ctx.output(0), Shape::of({g.batch, g.out_h, g.out_w, g.channels}));
