@@ -4,25 +4,20 @@
 #include <chrono>
 
 #include "core/elapsed.h"
-#include "detection/anchors.h"
+#include "detection/detector.h"
 #include "detection/regions.h"
-#include "detection/weighted_nms.h"
 #include "face/face_tensors.h"
 #include "inference/output_of_size.h"
-#include "image/crop.h"
 
 namespace {
 
-constexpr int kDetectorSize = 128;
-constexpr std::size_t kDetectorInput = kDetectorSize * kDetectorSize * 3;
-constexpr std::size_t kAnchorCount = 896;
-constexpr std::size_t kBoxValues = kAnchorCount * 16;
-constexpr int kDetectorKeypoints = 6;
-constexpr float kMinDetectionScore = 0.5f;
-constexpr float kSuppressionOverlap = 0.3f;
 // A region is this many times the face's larger extent, so that a face
 // moving between frames stays inside the next crop.
 constexpr float kRegionScale = 1.5f;
+// The face detector: 128x128 input in [-1, 1], six keypoints, the first two
+// (the eyes) kept level in the region.
+constexpr DetectorSpec kFaceDetector{128, -1.0f, 1.0f, 896, 6, 0.5f, 0.3f, false, 0, 1, 0.0f,
+                                     kRegionScale, 0.0f};
 // The eye corners whose line is kept horizontal in the landmark crop.
 constexpr std::size_t kLeftEyeCorner = 33;
 constexpr std::size_t kRightEyeCorner = 263;
@@ -60,9 +55,7 @@ bool FaceTracker::load(const std::string& models_dir, std::string& error) {
   // A landmark model without a single-float output could never report a
   // face: refused here rather than loaded as a tracker that finds nothing.
   const bool expected =
-      single_input_of(detector, kDetectorInput) &&
-      output_of_size(detector, kBoxValues) != nullptr &&
-      output_of_size(detector, kAnchorCount) != nullptr &&
+      detector_fits(detector, kFaceDetector) &&
       single_input_of(landmark_model, kLandmarkInput) &&
       output_of_size(landmark_model, kLandmarkValues) != nullptr &&
       output_of_size(landmark_model, 1) != nullptr &&
@@ -72,31 +65,17 @@ bool FaceTracker::load(const std::string& models_dir, std::string& error) {
     error = "Face Landmarker models have unexpected tensors.";
     return false;
   }
-  anchors = ssd_anchors(kDetectorSize, {8, 16, 16, 16});
+  anchors = detector_anchors(kFaceDetector);
   tracking = false;
   return true;
 }
 
 bool FaceTracker::detect(const Image& image) {
-  const RotatedRect rect = letterbox_rect(image);
-  crop_to_tensor(image, rect, kDetectorSize, kDetectorSize, -1.0f, 1.0f,
-                 detector.inputs[0].data());
-  if (!detector.run()) return false;
-  const FloatArray* scores = output_of_size(detector, kAnchorCount);
-  const FloatArray* boxes = output_of_size(detector, kBoxValues);
-  std::vector<Detection> faces =
-      weighted_nms(decode_detections(*boxes, *scores, anchors, kDetectorSize, kDetectorKeypoints,
-                                     kMinDetectionScore, rect),
-                   kSuppressionOverlap, 1);
+  std::vector<Detection> faces = ::detect(detector, kFaceDetector, anchors, image, 1);
   if (faces.empty()) return false;
-
-  const Detection& face = faces[0];
-  const RotatedRect box{(face.xmin + face.xmax) * 0.5f, (face.ymin + face.ymax) * 0.5f,
-                        face.xmax - face.xmin, face.ymax - face.ymin,
-                        rect_rotation(face.keypoints[0], face.keypoints[1], 0.0f)};
-  roi = transform_rect(box, kRegionScale, 0.0f);
+  roi = detection_region(faces[0], kFaceDetector);
   steps.detected = true;
-  steps.detection = face;
+  steps.detection = std::move(faces[0]);
   return true;
 }
 

@@ -4,28 +4,22 @@
 #include <limits>
 
 #include "core/elapsed.h"
+#include "detection/detector.h"
 #include "detection/regions.h"
-#include "detection/weighted_nms.h"
 #include "hand/hand_tensors.h"
-#include "image/crop.h"
 
 namespace {
 
-constexpr int kDetectorSize = 192;
-constexpr std::size_t kDetectorInput = kDetectorSize * kDetectorSize * 3;
-constexpr std::size_t kAnchorCount = 2016;
-constexpr std::size_t kBoxValues = kAnchorCount * 18;
-constexpr int kPalmKeypoints = 7;
-constexpr float kMinPalmScore = 0.5f;
-constexpr float kSuppressionOverlap = 0.3f;
+// The palm detector: 192x192 input in [0, 1], seven keypoints; a palm box
+// grows into a region around the whole hand, turned so that the wrist
+// (keypoint 0) lies below the middle finger's base (2) and moved towards the
+// fingers.
+constexpr DetectorSpec kPalmDetector{192, 0.0f, 1.0f, 2016, 7, 0.5f, 0.3f, true, 0, 2, 90.0f,
+                                     2.6f, -0.5f};
 // Regions overlapping more than this are taken for the same hand.
 constexpr float kSameHandOverlap = 0.5f;
 // With one hand followed the detector looks for a second on every fifth call.
 constexpr int kCallsBetweenDetections = 4;
-// A palm box grows into a region around the whole hand, moved towards the
-// fingers.
-constexpr float kPalmRegionScale = 2.6f;
-constexpr float kPalmRegionShift = -0.5f;
 
 bool overlaps_any(const std::vector<RotatedRect>& regions, const RotatedRect& region) {
   for (const RotatedRect& r : regions) {
@@ -48,11 +42,6 @@ bool HandTracker::load(const std::string& models_dir, std::string& error) {
       !landmark_model.load(models_dir + "/hand_landmarks_detector.tflite", error)) {
     return false;
   }
-  for (std::size_t i = 0; i < detector.outputs.size(); ++i) {
-    // When several outputs share a size the last one is taken.
-    if (detector.outputs[i].size() == kBoxValues) box_output = static_cast<int>(i);
-    if (detector.outputs[i].size() == kAnchorCount) score_output = static_cast<int>(i);
-  }
   const auto& out = landmark_model.outputs;
   if (out.size() == 4 && out[0].size() == kHandLandmarkValues &&
       out[3].size() == kHandLandmarkValues) {
@@ -61,8 +50,7 @@ bool HandTracker::load(const std::string& models_dir, std::string& error) {
     handedness_output = 2;
     world_output = 3;
   }
-  const bool expected = detector.inputs.size() == 1 && detector.inputs[0].size() == kDetectorInput &&
-                        box_output >= 0 && score_output >= 0 &&
+  const bool expected = detector_fits(detector, kPalmDetector) &&
                         landmark_model.inputs.size() == 1 &&
                         landmark_model.inputs[0].size() == kHandLandmarkInput &&
                         landmark_output >= 0;
@@ -70,23 +58,14 @@ bool HandTracker::load(const std::string& models_dir, std::string& error) {
     error = "Hand Landmarker models have unexpected tensors.";
     return false;
   }
-  anchors = ssd_anchors(kDetectorSize, {8, 16, 16, 16});
+  anchors = detector_anchors(kPalmDetector);
   return true;
 }
 
 void HandTracker::detect(const Image& image, std::vector<RotatedRect>& candidates) {
-  const RotatedRect rect = letterbox_rect(image);
-  crop_to_tensor(image, rect, kDetectorSize, kDetectorSize, 0.0f, 1.0f, detector.inputs[0].data());
-  if (!detector.run()) return;
-  steps.palms = weighted_nms(decode_detections(detector.outputs[box_output],
-                                               detector.outputs[score_output], anchors,
-                                               kDetectorSize, kPalmKeypoints, kMinPalmScore, rect),
-                             kSuppressionOverlap, kMaxHands);
+  steps.palms = ::detect(detector, kPalmDetector, anchors, image, kMaxHands);
   for (const Detection& palm : steps.palms) {
-    const RotatedRect box{(palm.xmin + palm.xmax) * 0.5f, (palm.ymin + palm.ymax) * 0.5f,
-                          palm.xmax - palm.xmin, palm.ymax - palm.ymin,
-                          rect_rotation(palm.keypoints[0], palm.keypoints[2], 90.0f)};
-    const RotatedRect region = transform_rect(box, kPalmRegionScale, kPalmRegionShift);
+    const RotatedRect region = detection_region(palm, kPalmDetector);
     steps.palm_regions.push_back(region);
     if (candidates.size() < kMaxHands && !overlaps_any(candidates, region)) {
       candidates.push_back(region);

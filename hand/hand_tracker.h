@@ -78,8 +78,6 @@ class HandTracker {
   // The main loop empties it (and zeroes the counter) to forget every hand.
   std::vector<RotatedRect> regions;
   int frames_since_detection = 0;
-  int box_output = -1;
-  int score_output = -1;
   int landmark_output = -1;
   int world_output = -1;
   int presence_output = -1;
