@@ -1,0 +1,240 @@
+#pragma once
+
+// The depthwise convolution written once for every vector width: a file per
+// instruction set defines a traits type V (vector and mask types, lanes,
+// loads, multiply-add, the epilogue's stores), turns its instruction set on
+// with `#pragma GCC target` and includes this header, whose functions then
+// compile for that set. The file includes this header's own includes before
+// the pragma, so that only the functions here take the instruction set; and
+// everything here has internal linkage, so no inline function or template
+// instance built for one set can stand in for another's at link time.
+//
+// Each channel has its own filter, so a vector holds V::kLanes channels of
+// one pixel and the weights are packed [group of kLanes channels][ky][kx]
+// [kLanes]. One call computes a segment of an output row in steps of a few
+// neighbouring pixels, so that each weight vector loaded serves all of them;
+// a step covers every channel group before the next step.
+//
+// V provides:
+//   Vec, Mask, Finish (the epilogue), kLanes
+//   load(p), load_aligned(p), masked_load(p, mask), mask(lanes) (0 < lanes < kLanes),
+//   fmadd(a, b, c)
+//   store<kSteps>(finish, v, c, residual, out), store_lanes(finish, v, c, residual, out, lanes)
+//   kMost[kernel 3 or 5][stride 1 or 2]: pixels per step (as many as its registers allow)
+//   kHalfTail: a last group of at most half the lanes goes to
+//     V::template half_step<kKernel, kStride, kCount, kClipped, kSteps>, with
+//     the arguments of fixed_step below
+#include <algorithm>
+#include <cstddef>
+#include <utility>
+
+#include "runtime/kernels/depthwise_rows.h"
+
+namespace runtime::kernels {
+namespace {
+
+// Finishes and stores the sums of `kCount` pixels of one channel group;
+// kSteps as in the epilogue's whole-vector stores, or < 0 for the last,
+// partial group.
+template <typename V, int kCount, int kSteps>
+__attribute__((always_inline)) inline void store_sums(const Conv2DShape& s,
+                                                      const typename V::Finish& finish,
+                                                      const Segment& g, const Step& at,
+                                                      const typename V::Vec (&sums)[kCount], int c) {
+#pragma GCC unroll 16
+  for (int j = 0; j < kCount; ++j) {
+    const size_t o = at.out + size_t(j) * s.out_channels + c;
+    if constexpr (kSteps >= 0)
+      V::template store<kSteps>(finish, sums[j], c, g.residual + o, g.out + o);
+    else
+      V::store_lanes(finish, sums[j], c, g.residual + o, g.out + o, s.in_channels - c);
+  }
+}
+
+template <typename V, bool kMasked>
+__attribute__((always_inline)) inline typename V::Vec load_group(const float* p,
+                                                                 typename V::Mask mask) {
+  if constexpr (kMasked)
+    return V::masked_load(p, mask);
+  else
+    return V::load(p);
+}
+
+// kCount pixels of one group for windows kKernel wide with stride kStride and
+// no dilation across: each input vector of a kernel row is loaded once for
+// every output it reaches. kClipped skips the input columns outside the
+// image, for pixels near the left and right edges.
+template <typename V, int kKernel, int kStride, int kCount, bool kClipped, int kSteps>
+__attribute__((always_inline)) inline void fixed_step(const Conv2DShape& s, const float* filter,
+                                                      const float* bias,
+                                                      const typename V::Finish& finish,
+                                                      const Segment& g, const Step& at, int c) {
+  using Vec = typename V::Vec;
+  constexpr bool kMasked = kSteps < 0;
+  typename V::Mask mask{};
+  if constexpr (kMasked) mask = V::mask(s.in_channels - c);
+  const size_t pixel = s.in_channels, row = size_t(s.in_width) * pixel;
+  Vec sums[kCount];
+  const Vec b = V::load(bias + c);
+#pragma GCC unroll 16
+  for (int j = 0; j < kCount; ++j) sums[j] = b;
+  for (int ky = g.rows.first; ky < g.rows.end; ++ky) {
+    const float* in = g.image + size_t(g.y0 + ky * s.dilation_height) * row + c;
+    Vec w[kKernel];
+#pragma GCC unroll 8
+    for (int kx = 0; kx < kKernel; ++kx)
+      w[kx] = V::load_aligned(filter + (ky * kKernel + kx) * V::kLanes);
+#pragma GCC unroll 32
+    for (int i = 0; i < (kCount - 1) * kStride + kKernel; ++i) {
+      if (kClipped && (at.x0 + i < 0 || at.x0 + i >= s.in_width)) continue;
+      const Vec x = load_group<V, kMasked>(in + ptrdiff_t(at.x0 + i) * pixel, mask);
+#pragma GCC unroll 16
+      for (int j = 0; j < kCount; ++j) {
+        const int kx = i - j * kStride;
+        if (kx >= 0 && kx < kKernel) sums[j] = V::fmadd(x, w[kx], sums[j]);
+      }
+    }
+  }
+  store_sums<V, kCount, kSteps>(s, finish, g, at, sums, c);
+}
+
+// One pixel of one group, any geometry: loops over the part of its window
+// inside the image.
+template <typename V, int kSteps>
+__attribute__((always_inline)) inline void any_step(const Conv2DShape& s, const float* filter,
+                                                    const float* bias,
+                                                    const typename V::Finish& finish,
+                                                    const Segment& g, const Step& at, int c) {
+  constexpr bool kMasked = kSteps < 0;
+  typename V::Mask mask{};
+  if constexpr (kMasked) mask = V::mask(s.in_channels - c);
+  const size_t pixel = s.in_channels, row = size_t(s.in_width) * pixel;
+  const TapRange columns = inside(at.x0, s.in_width, s.kernel_width, s.dilation_width);
+  typename V::Vec sums[1] = {V::load(bias + c)};
+  for (int ky = g.rows.first; ky < g.rows.end; ++ky) {
+    const float* in = g.image + size_t(g.y0 + ky * s.dilation_height) * row + c;
+    const float* w = filter + ky * s.kernel_width * V::kLanes;
+    for (int kx = columns.first; kx < columns.end; ++kx)
+      sums[0] = V::fmadd(
+          load_group<V, kMasked>(in + ptrdiff_t(at.x0 + kx * s.dilation_width) * pixel, mask),
+          V::load_aligned(w + kx * V::kLanes), sums[0]);
+  }
+  store_sums<V, 1, kSteps>(s, finish, g, at, sums, c);
+}
+
+// kCount pixels of a segment in every channel group. The groups go
+// innermost: neighbouring groups read the parts of the same cache lines one
+// after the other.
+template <typename V, int kKernel, int kStride, int kCount, bool kClipped, int kSteps>
+__attribute__((always_inline)) inline void all_groups(const Conv2DShape& s, const float* weights,
+                                                      const float* bias,
+                                                      const typename V::Finish& finish,
+                                                      const Segment& g, int ox) {
+  constexpr int kLanes = V::kLanes;
+  const Step at = step_at(s, ox);
+  const size_t filter_size = size_t(s.kernel_height) * kKernel * kLanes;
+  const int full = s.in_channels / kLanes * kLanes;
+  for (int c = 0; c < full; c += kLanes)
+    fixed_step<V, kKernel, kStride, kCount, kClipped, kSteps>(
+        s, weights + c / kLanes * filter_size, bias, finish, g, at, c);
+  const float* last = weights + full / kLanes * filter_size;
+  const int rest = s.in_channels - full;
+  if constexpr (V::kHalfTail) {
+    if (rest == kLanes / 2) {
+      V::template half_step<kKernel, kStride, kCount, kClipped, kSteps>(s, last, bias, finish, g,
+                                                                        at, full);
+      return;
+    }
+    if (rest > 0 && rest < kLanes / 2) {
+      V::template half_step<kKernel, kStride, kCount, kClipped, -1>(s, last, bias, finish, g, at,
+                                                                    full);
+      return;
+    }
+  }
+  if (rest > 0)
+    fixed_step<V, kKernel, kStride, kCount, kClipped, -1>(s, last, bias, finish, g, at, full);
+}
+
+// The pixels of a segment: kMost at a time, then the rest at most kFew at a
+// time, with a step for every count below kFew. Not one for every count
+// below kMost: the large unrolled steps are what costs the compiler most
+// (minutes per instruction set), and rows rarely leave more than kFew.
+template <typename V, int kKernel, int kStride, int kMost, bool kClipped, int kSteps,
+          int... kFewer>
+__attribute__((always_inline)) inline void all_steps(const Conv2DShape& s, const float* weights,
+                                                     const float* bias,
+                                                     const typename V::Finish& finish,
+                                                     const Segment& g,
+                                                     std::integer_sequence<int, kFewer...>) {
+  constexpr int kFew = sizeof...(kFewer) + 1;
+  int ox = g.from;
+  for (; ox + kMost <= g.to; ox += kMost)
+    all_groups<V, kKernel, kStride, kMost, kClipped, kSteps>(s, weights, bias, finish, g, ox);
+  if constexpr (kFew < kMost) {
+    for (; ox + kFew <= g.to; ox += kFew)
+      all_groups<V, kKernel, kStride, kFew, kClipped, kSteps>(s, weights, bias, finish, g, ox);
+  }
+  const int rest = g.to - ox;
+  ((rest == kFewer + 1 ? all_groups<V, kKernel, kStride, kFewer + 1, kClipped, kSteps>(
+                             s, weights, bias, finish, g, ox)
+                       : void()),
+   ...);
+}
+
+template <typename V, int kKernel, int kStride, int kMost, bool kClipped, int kSteps>
+void fixed_segment(const Conv2DShape& s, const float* weights, const Epilogue& e,
+                   const Segment& g) {
+  constexpr int kFew = std::min(kMost, 8);
+  all_steps<V, kKernel, kStride, kMost, kClipped, kSteps>(
+      s, weights, e.bias, typename V::Finish(e), g, std::make_integer_sequence<int, kFew - 1>());
+}
+
+template <typename V, int kSteps>
+void any_segment(const Conv2DShape& s, const float* weights, const Epilogue& e, const Segment& g) {
+  constexpr int kLanes = V::kLanes;
+  const typename V::Finish finish(e);
+  const size_t filter_size = size_t(s.kernel_height) * s.kernel_width * kLanes;
+  const int full = s.in_channels / kLanes * kLanes;
+  for (int ox = g.from; ox < g.to; ++ox) {
+    const Step at = step_at(s, ox);
+    for (int c = 0; c < full; c += kLanes)
+      any_step<V, kSteps>(s, weights + c / kLanes * filter_size, e.bias, finish, g, at, c);
+    if (full < s.in_channels)
+      any_step<V, -1>(s, weights + full / kLanes * filter_size, e.bias, finish, g, at, full);
+  }
+}
+
+template <typename V, int kKernel, int kStride, int kMost>
+constexpr SegmentKernels fixed_kernels() {
+  return {kMost,
+          {&fixed_segment<V, kKernel, kStride, kMost, false, 0>,
+           &fixed_segment<V, kKernel, kStride, kMost, false, 1>,
+           &fixed_segment<V, kKernel, kStride, kMost, false, 2>,
+           &fixed_segment<V, kKernel, kStride, kMost, false, 3>},
+          {&fixed_segment<V, kKernel, kStride, kMost, true, 0>,
+           &fixed_segment<V, kKernel, kStride, kMost, true, 1>,
+           &fixed_segment<V, kKernel, kStride, kMost, true, 2>,
+           &fixed_segment<V, kKernel, kStride, kMost, true, 3>}};
+}
+
+// Register-resident kernel rows for the kernel widths of our models (3 and
+// 5, stride 1 or 2, no dilation across); loops otherwise.
+template <typename V>
+SegmentKernels fixed_or_any_kernels(const Conv2DShape& s) {
+  if (s.dilation_width == 1) {
+    if (s.kernel_width == 3 && s.stride_width == 1) return fixed_kernels<V, 3, 1, V::kMost[0][0]>();
+    if (s.kernel_width == 3 && s.stride_width == 2) return fixed_kernels<V, 3, 2, V::kMost[0][1]>();
+    if (s.kernel_width == 5 && s.stride_width == 1) return fixed_kernels<V, 5, 1, V::kMost[1][0]>();
+    if (s.kernel_width == 5 && s.stride_width == 2) return fixed_kernels<V, 5, 2, V::kMost[1][1]>();
+  }
+  constexpr SegmentFunction kAny[kStepCombinations] = {&any_segment<V, 0>, &any_segment<V, 1>,
+                                                       &any_segment<V, 2>, &any_segment<V, 3>};
+  SegmentKernels any{};
+  any.most = 1;
+  std::copy(kAny, kAny + kStepCombinations, any.inner);
+  std::copy(kAny, kAny + kStepCombinations, any.clipped);
+  return any;
+}
+
+}  // namespace
+}  // namespace runtime::kernels
