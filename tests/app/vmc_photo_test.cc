@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/wire_records.h"
 #include "hand/hand_tracker.h"
 #include "image/load_image.h"
 #include "tools/bridge-host/vmc_fingers.h"
@@ -28,17 +29,7 @@ std::vector<wire::Hand> hands_on(const std::string& still) {
   Image image;
   EXPECT_TRUE(load_image((kShared / "testdata/stills" / still).string(), image)) << still;
   std::vector<wire::Hand> out;
-  for (const HandResult& r : tracker.process(image)) {
-    wire::Hand h;
-    h.handedness = r.handedness;
-    h.handedness_score = r.handedness_score;
-    for (size_t i = 0; i < r.world_landmarks.size(); ++i) {
-      h.landmarks[3 * i] = r.world_landmarks[i].x;
-      h.landmarks[3 * i + 1] = r.world_landmarks[i].y;
-      h.landmarks[3 * i + 2] = r.world_landmarks[i].z;
-    }
-    out.push_back(h);
-  }
+  for (const HandResult& r : tracker.process(image)) out.push_back(hand_record(r));
   return out;
 }
 
