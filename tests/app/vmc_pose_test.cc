@@ -45,6 +45,20 @@ TEST(OneEuro, SmoothsTrembleFollowsMovesAndRecoversFromBadSamples) {
   EXPECT_EQ(one_euro(slow, params, 0.75f, kDt), 0.75f);
 }
 
+TEST(OneEuro, RotationNearHalfATurnKeepsItsAngle) {
+  // 179 degrees about y, then 181: the same axis, but normalised with w >= 0
+  // the second comes out as 179 degrees about -y, all components flipped.
+  const auto about_y = [](float degrees) {
+    const float h = degrees * 3.1415927f / 360.0f;
+    return normalized(Quat{0, std::sin(h), 0, std::cos(h)});
+  };
+  QuatFilter f{};
+  for (int i = 0; i < 30; ++i) {
+    const Quat out = filter_rotation(f, {1.0f, 1.0f, 1.0f}, about_y(i % 2 ? 181.0f : 179.0f), kDt);
+    EXPECT_GT(angle_degrees(out), 175.0f) << i;
+  }
+}
+
 TEST(Fade, HoldsThenEasesSmoothlyToNothing) {
   const Fade fade{1.0f, 1.0f};
   EXPECT_EQ(held_share(fade, 0.0), 1.0f);

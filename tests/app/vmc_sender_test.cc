@@ -60,7 +60,7 @@ const wire::Token kToken{};
 wire::Bytes face_at(uint64_t us, bool found) {
   wire::Face f;
   f.found = found;
-  f.rotation = {0, 0.25881905f, 0, 0.96592583f};  // 30 degrees about y
+  f.rotation = {0.15529143f, 0.20705524f, 0, 0.96592583f};  // 30 degrees about (0.6, 0.8, 0)
   f.blendshapes[24] = 0.6f;                       // jawOpen
   return wire::face(kToken, 1, us, f);
 }
@@ -115,10 +115,24 @@ TEST(VmcSender, OneFrameIsOneBundleOfEveryMessageInOrder) {
     bones[m.name] = m.numbers;
   }
   ASSERT_EQ(bones.size(), static_cast<size_t>(kVmcBoneCount));
-  // Neck and head share the 30-degree turn: 9 and 21 degrees about y.
+  // Each bone carries the pose's rotation exactly, at position zero.
+  const AvatarPose& pose = r.relay.state.pose;
+  const auto expect_bone = [&](const std::string& name, const Quat& q) {
+    EXPECT_EQ(bones[name], (std::vector<float>{0, 0, 0, q.x, q.y, q.z, q.w})) << name;
+  };
+  expect_bone("Neck", pose.head.neck);
+  expect_bone("Head", pose.head.head);
+  for (size_t side = 0; side < 2; ++side)
+    for (size_t b = 0; b < kFingerBoneCount; ++b) expect_bone(kFingerBoneNames[side][b], pose.fingers[side][b]);
+  // Neck and head share the 30-degree turn: 9 and 21 degrees.
   // (Numbers: position x y z, then the rotation x y z w.)
-  EXPECT_NEAR(bones["Neck"][4], std::sin(4.5f * 3.1415927f / 180), 1e-5f);
-  EXPECT_NEAR(bones["Head"][4], std::sin(10.5f * 3.1415927f / 180), 1e-5f);
+  const auto rotation = [&](const std::string& name) {
+    const std::vector<float>& n = bones[name];
+    return Quat{n[3], n[4], n[5], n[6]};
+  };
+  EXPECT_NEAR(angle_degrees(rotation("Neck")), 9.0f, 1e-3f);
+  EXPECT_NEAR(angle_degrees(rotation("Head")), 21.0f, 1e-3f);
+  EXPECT_NEAR(rotation("Head").x / rotation("Head").y, 0.75f, 1e-4f);
   // The user's curled right index finger bends the avatar's left one, 90
   // degrees about the axis across the hand (Z).
   EXPECT_NEAR(bones["LeftIndexIntermediate"][6], std::sqrt(0.5f), 1e-4f);

@@ -156,12 +156,13 @@ void finish(HostSession& host, Display& display, const Options& options) {
   if (display.vmc) {
     VmcRelay& vmc = *display.vmc;
     flush_relay(vmc);
+    float median_us = 0, p90_us = 0;
+    relay_frame_cost(vmc, median_us, p90_us);
     std::fprintf(stderr,
-                 "bridge-host: VMC: %ld frames to %s port %d (%ld not sent); conversion and sending "
-                 "%.4f ms a frame on average, %.4f ms at most\n",
+                 "bridge-host: VMC: %ld frames to %s port %d (%ld not sent); converting and sending "
+                 "a frame took %.1f us (median), %.1f us (90th percentile)\n",
                  vmc.frames, options.vmc_address.host.c_str(), options.vmc_address.port,
-                 vmc.sender.failed, vmc.frames ? 1e3 * vmc.busy_seconds / static_cast<double>(vmc.frames) : 0.0,
-                 1e3 * vmc.slowest_seconds);
+                 vmc.sender.failed, median_us, p90_us);
     close_vmc(vmc.sender);
   }
   if (options.summary)

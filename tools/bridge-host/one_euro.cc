@@ -26,3 +26,10 @@ float one_euro(OneEuro& f, const OneEuroParams& p, float x, float dt) {
 }
 
 void reset_one_euro(OneEuro& filter) { filter.primed = false; }
+
+Quat filter_rotation(QuatFilter& f, const OneEuroParams& p, Quat q, float dt) {
+  if (f[0].primed && q.x * f[0].value + q.y * f[1].value + q.z * f[2].value + q.w * f[3].value < 0)
+    q = {-q.x, -q.y, -q.z, -q.w};
+  return normalized(Quat{one_euro(f[0], p, q.x, dt), one_euro(f[1], p, q.y, dt),
+                         one_euro(f[2], p, q.z, dt), one_euro(f[3], p, q.w, dt)});
+}

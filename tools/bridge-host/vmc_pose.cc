@@ -2,15 +2,6 @@
 
 namespace {
 
-// Filters a rotation component-wise, keeping the sample in the filter's
-// hemisphere (q and -q are one rotation).
-Quat filter_rotation(QuatFilter& f, const OneEuroParams& p, Quat q, float dt) {
-  if (f[0].primed && q.x * f[0].value + q.y * f[1].value + q.z * f[2].value + q.w * f[3].value < 0)
-    q = {-q.x, -q.y, -q.z, -q.w};
-  return normalized(Quat{one_euro(f[0], p, q.x, dt), one_euro(f[1], p, q.y, dt),
-                         one_euro(f[2], p, q.z, dt), one_euro(f[3], p, q.w, dt)});
-}
-
 void step_face(VmcState& s, double now, float dt, const wire::Face* face) {
   const VmcSettings& set = s.settings;
   const bool found = face && face->found;

@@ -36,9 +36,6 @@ struct AvatarPose {
   Presets presets{};
 };
 
-// A rotation's filters, one per quaternion component.
-using QuatFilter = std::array<OneEuro, 4>;
-
 // One hand side of the avatar: the last fingers seen and when.
 struct HandTrack {
   std::array<Quat, kFingerBoneCount> last{};

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <vector>
 
 #include "wire/face.h"
 #include "wire/hands.h"
@@ -18,13 +19,20 @@ void send_frame(VmcRelay& r, uint64_t timestamp, const wire::Face* face,
   const double seconds = static_cast<double>(timestamp - std::min(timestamp, r.start_timestamp)) * 1e-6;
   step_vmc(r.state, seconds, face, hands);
   send_vmc(r.sender, r.state.pose, static_cast<float>(seconds));
+  r.frame_us[static_cast<size_t>(r.frames) % r.frame_us.size()] =
+      std::chrono::duration<float, std::micro>(std::chrono::steady_clock::now() - begin).count();
   ++r.frames;
-  const double spent = std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
-  r.busy_seconds += spent;
-  r.slowest_seconds = std::max(r.slowest_seconds, spent);
 }
 
 }  // namespace
+
+void relay_frame_cost(const VmcRelay& r, float& median_us, float& p90_us) {
+  const size_t n = std::min(static_cast<size_t>(r.frames), r.frame_us.size());
+  std::vector<float> us(r.frame_us.begin(), r.frame_us.begin() + static_cast<std::ptrdiff_t>(n));
+  std::sort(us.begin(), us.end());
+  median_us = n ? us[n / 2] : 0.0f;
+  p90_us = n ? us[n * 9 / 10] : 0.0f;
+}
 
 void flush_relay(VmcRelay& r) {
   if (!r.face_pending) return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "tools/bridge-host/vmc_pose.h"
@@ -20,9 +21,14 @@ struct VmcRelay {
   bool started = false;
   uint64_t start_timestamp = 0;
   long frames = 0;
-  double busy_seconds = 0;      // converting and sending, all frames
-  double slowest_seconds = 0;   // the slowest frame
+  // Microseconds spent converting and sending each of the last frames (a
+  // ring, so that keeping them allocates nothing).
+  std::array<float, 4096> frame_us{};
 };
+
+// The median and the 90th percentile of the recorded frame times, in
+// microseconds (0 without frames).
+void relay_frame_cost(const VmcRelay& relay, float& median_us, float& p90_us);
 
 // Takes one datagram from the bridge; anything but face and hands datagrams
 // is ignored.
