@@ -122,7 +122,11 @@ TEST(VmcOscdump, EveryFrameArrivesWholeWithNamesTypesAndRanges) {
   const int port = free_port();
   const pid_t receiver = spawn({oscdump, "-L", std::to_string(port)}, dump);
   for (int i = 0; i < 500 && !port_taken(port); ++i) usleep(10000);
-  ASSERT_TRUE(port_taken(port)) << "oscdump did not open port " << port;
+  if (!port_taken(port)) {
+    kill(receiver, SIGTERM);
+    wait_status(receiver);
+    FAIL() << "oscdump did not open port " << port;
+  }
   const pid_t host = spawn({BRIDGE_BINARY_DIR "/tools/bridge-host/bridge-host", "--bridge",
                             BRIDGE_BINARY_DIR "/app/bridge", "--json", "--seconds", "10",
                             "--frames", (kShared / "frames").string(), "--vmc",

@@ -170,6 +170,11 @@ TEST(VmcSender, RelayPairsFaceAndHandsByTimestampAndSendsLoneOnes) {
   flush_relay(r.relay);
   flush_relay(r.relay);
   EXPECT_EQ(r.relay.frames, 5);
+  // Every frame's time was kept (each takes some).
+  float median_us = 0, p90_us = 0;
+  relay_frame_cost(r.relay, median_us, p90_us);
+  EXPECT_GT(median_us, 0.0f);
+  EXPECT_GE(p90_us, median_us);
   receiver.drain();
   const auto frames = frames_of(receiver.messages);
   ASSERT_EQ(frames.size(), 5u);

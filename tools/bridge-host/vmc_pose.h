@@ -1,7 +1,6 @@
 #pragma once
 
 #include <array>
-#include <optional>
 #include <vector>
 
 #include "tools/bridge-host/one_euro.h"
