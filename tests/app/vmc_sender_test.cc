@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -28,6 +30,13 @@ struct Message {
   std::vector<float> numbers;
 };
 
+template <typename T>
+T read(const void* p) {
+  T v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
 struct Receiver {
   lo_server server = nullptr;
   std::vector<Message> messages;
@@ -45,10 +54,12 @@ struct Receiver {
   static int record(const char* path, const char* types, lo_arg** argv, int argc, lo_message,
                     void* self) {
     Message m{path, types, "", {}};
+    // The arguments are only 4-byte aligned: read as bytes, not as lo_arg.
     for (int i = 0; i < argc; ++i) {
-      if (types[i] == 's') m.name = &argv[i]->s;
-      if (types[i] == 'f') m.numbers.push_back(argv[i]->f);
-      if (types[i] == 'i') m.numbers.push_back(static_cast<float>(argv[i]->i));
+      const void* a = argv[i];
+      if (types[i] == 's') m.name = static_cast<const char*>(a);
+      if (types[i] == 'f') m.numbers.push_back(read<float>(a));
+      if (types[i] == 'i') m.numbers.push_back(static_cast<float>(read<int32_t>(a)));
     }
     static_cast<Receiver*>(self)->messages.push_back(m);
     return 0;

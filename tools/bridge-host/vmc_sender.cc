@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 #include "wire/blendshape_names.h"
@@ -30,12 +31,19 @@ lo_message bone_message(const char* name) {
   return m;
 }
 
+// liblo's argument pointers point into the message's own data, which is
+// only 4-byte aligned, while its lo_arg union asks for 8: the values are
+// written as bytes, never through the union's members.
+template <typename T>
+void put(lo_message m, int argument, T value) {
+  std::memcpy(lo_message_get_argv(m)[argument], &value, sizeof value);
+}
+
 void set_rotation(lo_message m, const Quat& q) {
-  lo_arg** a = lo_message_get_argv(m);
-  a[4]->f = q.x;
-  a[5]->f = q.y;
-  a[6]->f = q.z;
-  a[7]->f = q.w;
+  put(m, 4, q.x);
+  put(m, 5, q.y);
+  put(m, 6, q.z);
+  put(m, 7, q.w);
 }
 
 bool resolve(VmcSender& s, const VmcAddress& address, std::string& error) {
@@ -89,17 +97,17 @@ bool open_vmc(VmcSender& s, const VmcAddress& address, std::string& error) {
 }
 
 void send_vmc(VmcSender& s, const AvatarPose& pose, float seconds) {
-  lo_message_get_argv(s.ok)[3]->i = pose.face_found ? 1 : 0;
-  lo_message_get_argv(s.time)[0]->f = seconds;
+  put(s.ok, 3, int32_t{pose.face_found ? 1 : 0});
+  put(s.time, 0, seconds);
   set_rotation(s.bones[0], pose.head.neck);
   set_rotation(s.bones[1], pose.head.head);
   for (size_t side = 0; side < 2; ++side)
     for (size_t b = 0; b < kFingerBoneCount; ++b)
       set_rotation(s.bones[2 + side * kFingerBoneCount + b], pose.fingers[side][b]);
   for (size_t k = 0; k < pose.blendshapes.size(); ++k)
-    lo_message_get_argv(s.blends[k])[1]->f = pose.blendshapes[k];
+    put(s.blends[k], 1, pose.blendshapes[k]);
   for (size_t k = 0; k < pose.presets.size(); ++k)
-    lo_message_get_argv(s.blends[pose.blendshapes.size() + k])[1]->f = pose.presets[k];
+    put(s.blends[pose.blendshapes.size() + k], 1, pose.presets[k]);
   size_t size = s.buffer.size();
   if (!lo_bundle_serialise(s.bundle, s.buffer.data(), &size)) {
     ++s.failed;
