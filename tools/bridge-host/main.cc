@@ -98,6 +98,12 @@ bool parse(int argc, char** argv, Options& o, std::string& error) {
       return false;
     }
   }
+  const VmcSettings defaults;
+  if (!o.vmc && (o.vmc_settings.mirrored != defaults.mirrored ||
+                 o.vmc_settings.smoothing != defaults.smoothing)) {
+    error = "--vmc-unmirrored and --vmc-raw go with --vmc";
+    return false;
+  }
   // An avatar wants the face and the fingers.
   if (o.vmc) {
     for (const char* flag : {"--face", "--hands"})

@@ -1,5 +1,6 @@
-// bridge-host --vmc over the sample frames, received by a VMC receiver we did
-// not write: liblo's oscdump. Judged by what arrived, whatever the pace: the
+// bridge-host --vmc as built: what its command line refuses, and a run over
+// the sample frames received by a VMC receiver we did not write, liblo's
+// oscdump. Judged by what arrived, whatever the pace: the
 // run lasts until 60 frames came, and every complete frame holds each message once (32 bones, 61 expressions), with
 // the right names, argument types and value ranges.
 #include <fcntl.h>
@@ -118,6 +119,16 @@ std::vector<Line> read_dump(const std::string& file) {
 float number(const std::string& s) { return std::strtof(s.c_str(), nullptr); }
 std::string unquoted(const std::string& s) {
   return s.size() >= 2 && s.front() == '"' ? s.substr(1, s.size() - 2) : s;
+}
+
+TEST(VmcCommandLine, BadAddressesAndStrayOptionsAreRefusedBeforeTheBridgeStarts) {
+  const std::string host = BRIDGE_BINARY_DIR "/tools/bridge-host/bridge-host";
+  const std::string out = testing::TempDir() + "vmc_command_line.txt";
+  for (const std::vector<std::string>& args :
+       {std::vector<std::string>{host, "--vmc", "70000"}, {host, "--vmc", "::1:39539"},
+        {host, "--vmc-raw"}, {host, "--vmc-unmirrored", "--frames", "x"}}) {
+    EXPECT_EQ(wait_status(spawn(args, out)), 2) << args[1];
+  }
 }
 
 TEST(VmcOscdump, EveryFrameArrivesWholeWithNamesTypesAndRanges) {
