@@ -1,8 +1,8 @@
 // bridge-host --vmc as built: what its command line refuses, and a run over
 // the sample frames received by a VMC receiver we did not write, liblo's
-// oscdump. Judged by what arrived, whatever the pace: the
-// run lasts until 60 frames came, and every complete frame holds each message once (32 bones, 61 expressions), with
-// the right names, argument types and value ranges.
+// oscdump. Judged by what arrived, whatever the pace: the run lasts until 60
+// frames came, and every complete frame holds each message once (32 bones,
+// 61 expressions), with the right names, argument types and value ranges.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
