@@ -4,6 +4,7 @@
 
 #include "app/send.h"
 #include "app/status_report.h"
+#include "app/wire_records.h"
 #include "image/luma.h"
 #include "wire/face.h"
 
@@ -11,15 +12,6 @@ namespace {
 
 constexpr int kFaceLumaStep = 4;
 constexpr float kPi = 3.1415927f;
-
-wire::Face to_wire(const FaceResult& result) {
-  wire::Face face;
-  face.found = result.found ? 1 : 0;
-  face.translation = result.pose.translation;
-  face.rotation = result.pose.rotation;
-  face.blendshapes = result.blendshapes;
-  return face;
-}
 
 }  // namespace
 
@@ -42,7 +34,7 @@ void face_step(BridgeState& state, const Image& image, uint64_t timestamp_us) {
   const FaceResult result =
       state.face_tracker->process(image, vertical_fov(state.fov, image.width, image.height));
   state.sequence += 1;
-  send_datagram(state, wire::face(state.token, state.sequence, timestamp_us, to_wire(result)));
+  send_datagram(state, wire::face(state.token, state.sequence, timestamp_us, face_record(result)));
   if (result.found) {
     state.window.faces_found += 1;
     state.window.face_luma_sum += mean_luma(image, result.landmarks, kFaceLumaStep);

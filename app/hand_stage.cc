@@ -5,27 +5,13 @@
 #include <new>
 
 #include "app/send.h"
+#include "app/wire_records.h"
 #include "image/luma.h"
 #include "wire/hands.h"
 
 namespace {
 
 constexpr int kHandLumaStep = 4;
-
-wire::Hand to_wire(const HandResult& result) {
-  wire::Hand hand;
-  hand.handedness = result.handedness ? 1 : 0;
-  hand.handedness_score = result.handedness_score;
-  hand.center_x = result.center_x;
-  hand.center_y = result.center_y;
-  hand.scale = result.scale;
-  for (int i = 0; i < kHandLandmarkCount; ++i) {
-    hand.landmarks[3 * i] = result.world_landmarks[i].x;
-    hand.landmarks[3 * i + 1] = result.world_landmarks[i].y;
-    hand.landmarks[3 * i + 2] = result.world_landmarks[i].z;
-  }
-  return hand;
-}
 
 }  // namespace
 
@@ -67,7 +53,7 @@ void hands_step(BridgeState& state, const Image& image, uint64_t timestamp_us) {
   std::vector<wire::Hand> hands;
   hands.reserve(results.size());
   for (const HandResult& result : results) {
-    hands.push_back(to_wire(result));
+    hands.push_back(hand_record(result));
     state.window.hand_luma_sum += mean_luma(image, result.landmarks, kHandLumaStep);
     state.window.hand_count += 1;
   }

@@ -11,8 +11,9 @@
 #include "face/face_geometry.h"
 #include "image/image.h"
 #include "inference/inference_model.h"
+#include "wire/blendshape_names.h"
 
-inline constexpr int kBlendshapeCount = 51;
+inline constexpr int kBlendshapeCount = wire::kFaceBlendshapeCount;
 
 // One frame's face. Reset values when nothing was found: no landmarks, all
 // coefficients 0, the identity pose.
@@ -47,7 +48,8 @@ struct FaceSteps {
 // searching. Owns its models; not copied, used from one thread.
 class FaceTracker {
  public:
-  static const char* const kBlendshapeNames[kBlendshapeCount];
+  // The coefficients' names are the face datagram's.
+  static constexpr const char* const (&kBlendshapeNames)[kBlendshapeCount] = wire::kBlendshapeNames;
 
   // Loads the three models and the face geometry from `models_dir` (no
   // trailing slash) and checks their tensors. On failure returns false with

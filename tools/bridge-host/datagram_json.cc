@@ -2,8 +2,8 @@
 
 #include <array>
 
-#include "face/face_tracker.h"
 #include "tools/bridge-host/json_number.h"
+#include "wire/blendshape_names.h"
 #include "wire/face.h"
 #include "wire/hands.h"
 #include "wire/json_quote.h"
@@ -37,14 +37,13 @@ std::string number_list(const std::array<float, N>& values) {
 std::string face_members(const wire::Bytes& d) {
   const auto face = wire::decode_face(d);
   if (!face) return ",\"malformed\":true";
-  static_assert(wire::kFaceBlendshapeCount == kBlendshapeCount);
   std::string out = ",\"found\":" + std::string(face->found ? "true" : "false");
   out += ",\"translation\":" + number_list(face->translation);
   out += ",\"rotation\":" + number_list(face->rotation);
   out += ",\"blendshapes\":{";
-  for (int k = 0; k < kBlendshapeCount; ++k) {
+  for (int k = 0; k < wire::kFaceBlendshapeCount; ++k) {
     if (k) out += ',';
-    out += wire::json_quote(FaceTracker::kBlendshapeNames[k]);
+    out += wire::json_quote(wire::kBlendshapeNames[k]);
     out += ':';
     out += json_number(face->blendshapes[k]);
   }

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <numeric>
 
-#include "face/face_tracker.h"
+#include "wire/blendshape_names.h"
 
 void add_to_view(LiveView& view, const wire::Bytes& datagram) {
   if (auto face = wire::decode_face(datagram)) {
@@ -44,12 +44,12 @@ std::string view_line(const LiveView& view, double seconds) {
     double yaw = 0, pitch = 0, roll = 0;
     quaternion_angles(view.face.rotation, yaw, pitch, roll);
     add("  face yaw %6.1f pitch %6.1f roll %6.1f ", yaw, pitch, roll);
-    std::array<int, kBlendshapeCount> order;
+    std::array<int, wire::kFaceBlendshapeCount> order;
     std::iota(order.begin(), order.end(), 0);
     std::partial_sort(order.begin(), order.begin() + 3, order.end(),
                       [&](int a, int b) { return view.face.blendshapes[a] > view.face.blendshapes[b]; });
     for (int i = 0; i < 3; ++i)
-      add(" %s %.2f", FaceTracker::kBlendshapeNames[order[i]], view.face.blendshapes[order[i]]);
+      add(" %s %.2f", wire::kBlendshapeNames[order[i]], view.face.blendshapes[order[i]]);
   }
   if (view.have_hands) {
     add("  hands");

@@ -20,6 +20,7 @@
 #include <poll.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -34,6 +35,7 @@
 #include "tools/bridge-host/host_session.h"
 #include "tools/bridge-host/live_view.h"
 #include "tools/bridge-host/run_summary.h"
+#include "tools/bridge-host/vmc_relay.h"
 
 namespace {
 
@@ -46,11 +48,15 @@ struct Options {
   bool summary = false;
   bool json = !isatty(STDOUT_FILENO);  // lines a second only for a person
   std::vector<std::string> bridge_args;
+  bool vmc = false;
+  VmcAddress vmc_address;
+  VmcSettings vmc_settings;
 };
 
 int usage(const std::string& why) {
   std::fprintf(stderr,
                "bridge-host: %s\nusage: bridge-host [--bridge PATH] [--seconds N] [--summary] [--json] "
+               "[--vmc [[HOST:]PORT]] [--vmc-unmirrored] [--vmc-raw] "
                "[--frames DIR] [--device PATH] [--models DIR] [--fov DEG] [--width N] [--height N] "
                "[--face] [--hands] [--hands-lite]\n",
                why.c_str());
@@ -69,6 +75,14 @@ bool parse(int argc, char** argv, Options& o, std::string& error) {
       o.summary = true;
     } else if (a == "--json") {
       o.json = true;
+    } else if (a == "--vmc") {
+      o.vmc = true;
+      if (i + 1 < argc && argv[i + 1][0] != '-' && !parse_vmc_address(argv[++i], o.vmc_address, error))
+        return false;
+    } else if (a == "--vmc-unmirrored") {
+      o.vmc_settings.mirrored = false;
+    } else if (a == "--vmc-raw") {
+      o.vmc_settings.smoothing = false;
     } else if (i + 1 >= argc) {
       error = "missing value or unknown option: " + a;
       return false;
@@ -83,6 +97,18 @@ bool parse(int argc, char** argv, Options& o, std::string& error) {
       error = "unknown option: " + a;
       return false;
     }
+  }
+  const VmcSettings defaults;
+  if (!o.vmc && (o.vmc_settings.mirrored != defaults.mirrored ||
+                 o.vmc_settings.smoothing != defaults.smoothing)) {
+    error = "--vmc-unmirrored and --vmc-raw go with --vmc";
+    return false;
+  }
+  // An avatar wants the face and the fingers.
+  if (o.vmc) {
+    for (const char* flag : {"--face", "--hands"})
+      if (std::find(o.bridge_args.begin(), o.bridge_args.end(), flag) == o.bridge_args.end())
+        o.bridge_args.push_back(flag);
   }
   return true;
 }
@@ -107,6 +133,7 @@ struct Display {
   LiveView view;
   std::chrono::steady_clock::time_point start = std::chrono::steady_clock::now();
   double next_line = 1.0;  // seconds since start
+  VmcRelay* vmc = nullptr;  // set with --vmc
 };
 
 // Prints a datagram as its JSON line, or keeps it for the next view line,
@@ -115,6 +142,7 @@ void show(const wire::Bytes& datagram, Display& display) {
   if (display.json) std::printf("%s\n", datagram_json(datagram).c_str());
   else add_to_view(display.view, datagram);
   add_to_summary(display.summary, datagram);
+  if (display.vmc) relay_datagram(*display.vmc, datagram);
 }
 
 // A view line once a second.
@@ -131,6 +159,18 @@ void tick(Display& display) {
 // Drains what the bridge sent before it ended, then the summary if asked.
 void finish(HostSession& host, Display& display, const Options& options) {
   while (auto d = receive_datagram(host, 0)) show(*d, display);
+  if (display.vmc) {
+    VmcRelay& vmc = *display.vmc;
+    flush_relay(vmc);
+    float median_us = 0, p90_us = 0;
+    relay_frame_cost(vmc, median_us, p90_us);
+    std::fprintf(stderr,
+                 "bridge-host: VMC: %ld frames to %s port %d (%ld not sent); converting and sending "
+                 "a frame took %.1f us (median), %.1f us (90th percentile)\n",
+                 vmc.frames, options.vmc_address.host.c_str(), options.vmc_address.port,
+                 vmc.sender.failed, median_us, p90_us);
+    close_vmc(vmc.sender);
+  }
   if (options.summary)
     std::printf("%s\n", display.json ? summary_json(display.summary).c_str()
                                      : ("summary: " + summary_text(display.summary)).c_str());
@@ -147,9 +187,19 @@ int main(int argc, char** argv) {
   std::signal(SIGTERM, on_interrupt);
   std::signal(SIGPIPE, SIG_IGN);
 
+  VmcRelay vmc;
+  if (options.vmc) {
+    vmc.state = make_vmc_state(options.vmc_settings);
+    if (!open_vmc(vmc.sender, options.vmc_address, error)) {
+      std::fprintf(stderr, "bridge-host: %s\n", error.c_str());
+      return 1;
+    }
+  }
+
   HostSession host;
   if (!open_host(host, error) || !start_bridge(host, options.bridge, options.bridge_args, error)) {
     std::fprintf(stderr, "bridge-host: %s\n", error.c_str());
+    close_vmc(vmc.sender);
     return 1;
   }
 
@@ -161,6 +211,7 @@ int main(int argc, char** argv) {
   std::string pending;
   Display display;
   display.json = options.json;
+  if (options.vmc) display.vmc = &vmc;
   int status = -1;
   while (session_on && !interrupted) {
     if (options.seconds > 0 &&

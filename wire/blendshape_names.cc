@@ -1,8 +1,8 @@
-#include "face/face_tracker.h"
+#include "wire/blendshape_names.h"
 
-// The meaning and order of the coefficients in FaceResult and in the face
-// datagram. Hosts map them by position, so the order never changes.
-const char* const FaceTracker::kBlendshapeNames[kBlendshapeCount] = {
+namespace wire {
+
+const char* const kBlendshapeNames[kFaceBlendshapeCount] = {
     "browDownLeft",       "browDownRight",       "browInnerUp",       "browOuterUpLeft",
     "browOuterUpRight",   "cheekPuff",           "cheekSquintLeft",   "cheekSquintRight",
     "eyeBlinkLeft",       "eyeBlinkRight",       "eyeLookDownLeft",   "eyeLookDownRight",
@@ -17,3 +17,5 @@ const char* const FaceTracker::kBlendshapeNames[kBlendshapeCount] = {
     "mouthSmileRight",    "mouthStretchLeft",    "mouthStretchRight", "mouthUpperUpLeft",
     "mouthUpperUpRight",  "noseSneerLeft",       "noseSneerRight",
 };
+
+}  // namespace wire
