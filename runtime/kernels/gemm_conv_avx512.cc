@@ -5,15 +5,14 @@
 #include <algorithm>
 #include <array>
 #include <utility>
-#include <vector>
 
-#include "runtime/kernels/aligned_floats.h"
 #include "runtime/kernels/epilogue_avx512.h"
-#include "runtime/kernels/padded_input.h"
+#include "runtime/kernels/gemm_driver.h"
 
-// The matrix-product convolution of gemm_conv.cc on 512-bit vectors: strips
-// of 16 to 48 output channels, twice the rows per block in the 32 vector
-// registers, channel tails under mask registers.
+// The matrix-product convolution's microkernels on 512-bit vectors (the
+// driver that walks the output is gemm_driver.h): strips of 16 to 48 output
+// channels, twice the rows per block in the 32 vector registers, channel
+// tails under mask registers, and rows in pairs for few channels.
 namespace runtime::kernels {
 namespace {
 
@@ -24,28 +23,6 @@ constexpr int kBlockRows[4] = {0, 12, 8, 8};
 // block_product): 6 or 12 sums, with two row pointers per pair in the general
 // registers.
 constexpr int kBlockPairs[4] = {0, 6, 0, 4};
-// Rows taken together while every strip passes over them, sized so that
-// their inputs stay in the second-level cache.
-constexpr int kChunkFloats = 32 * 1024;
-// Weights small enough to stay in the first-level cache are better used on
-// a few rows at a time, so that the rows and their outputs stay there too.
-constexpr size_t kSmallWeightFloats = 6 * 1024;
-constexpr int kSmallWeightRows = 48;
-
-// One strip of columns over a run of rows.
-struct Strip {
-  const float* const* rows;  // each row's first input float, or null when
-  const float* first_input;  // the rows follow each other from here
-  int depth;                 // floats per row then
-  int count;                 // rows
-  float* out;                // first output of the first row
-  const float* residual;     // same place in the residual; unread without one
-  int row_stride;            // floats between rows of out and residual
-  const int* taps;           // float offsets of each tap run from a row's start
-  int num_taps, tap_length;  // tap runs, and floats per run
-  const float* panel;        // the strip's packed weights
-  int column, columns;       // first column and how many are real
-};
 
 // Adds the products of kRows rows (or pairs of rows, see block_product) to
 // `acc`, each input value broadcast to a whole vector.
@@ -279,8 +256,6 @@ __attribute__((target("avx512f,avx2,fma"))) void strip_product(const Strip& st, 
         st, r, finish, e.bias, std::make_integer_sequence<int, kPaired ? kRows : kRows - 1>());
 }
 
-using StripFunction = void (*)(const Strip&, const Epilogue&);
-
 template <int kVectors, bool kPaired>
 constexpr std::array<StripFunction, 2 * kStepCombinations> strip_products() {
   return {&strip_product<kVectors, 0, false, kPaired>, &strip_product<kVectors, 1, false, kPaired>,
@@ -296,171 +271,19 @@ constexpr std::array<StripFunction, 2 * kStepCombinations> kStripProducts[4] = {
 constexpr std::array<StripFunction, 2 * kStepCombinations> kPairedProducts[4] = {
     {}, strip_products<1, true>(), {}, strip_products<3, true>()};
 
-// Whether rows go in pairs (see block_product) for `channels` outputs.
-bool pairs_rows(int channels) { return channels <= 8 || (channels > 16 && channels <= 24); }
-
-// How the output channels are cut into strips: two vectors each, except a
-// last strip of one vector (up to 16 columns left) or of three (48 left,
-// instead of a two-vector strip and an inefficient one-vector one). Paired
-// rows take one strip of twice the channels.
-struct StripPlan {
-  int column, vectors;
-  size_t panel;  // offset of the packed weights
-};
-
-std::vector<StripPlan> plan_strips(int channels, size_t depth) {
-  if (pairs_rows(channels)) return {{0, (2 * channels + 15) / 16, 0}};
-  std::vector<StripPlan> plan;
-  size_t panel = 0;
-  for (int column = 0; column < channels;) {
-    const int left = channels - column;
-    const int vectors = left <= 16 ? 1 : left == 48 ? 3 : 2;
-    plan.push_back({column, vectors, panel});
-    panel += depth * 16 * vectors;
-    column += 16 * vectors;
+// The matrix-product driver on 512-bit vectors.
+struct Avx512Gemm {
+  static constexpr int kLanes = 16;
+  static constexpr int kChunkRows = 48;
+  // Rows go in pairs (see block_product) where one row would leave most of
+  // a one- or three-vector strip empty.
+  static bool pairs_rows(int channels) {
+    return channels <= 8 || (channels > 16 && channels <= 24);
   }
-  return plan;
-}
-
-// The kernel's bias and slopes, padded to whole vectors; when rows go in
-// pairs, each value twice, the second row's copy after the first's.
-ChannelValues channel_values(int channels, const float* bias, const Conv2DPostOps& post) {
-  if (!pairs_rows(channels)) return ChannelValues(channels, (channels + 15) / 16 * 16, bias, post);
-  auto twice = [channels](const float* values) {
-    std::vector<float> both;
-    if (values) {
-      both.assign(values, values + channels);
-      both.insert(both.end(), values, values + channels);
-    }
-    return both;
-  };
-  const std::vector<float> biases = twice(bias), slopes = twice(post.prelu_alpha);
-  Conv2DPostOps paired = post;
-  paired.prelu_alpha = post.prelu_alpha ? slopes.data() : nullptr;
-  return ChannelValues(2 * channels, (2 * channels + 15) / 16 * 16, bias ? biases.data() : nullptr,
-                       paired);
-}
-
-class GemmConv2D512 final : public Conv2DKernel {
- public:
-  GemmConv2D512(const Conv2DShape& s, const float* weights, const float* bias,
-                const Conv2DPostOps& post)
-      : s_(s),
-        padded_width_(s.in_width + s.pad_left + s.pad_right),
-        copies_input_(has_padding(s)),
-        padded_input_(copies_input_ ? PaddedInput(s) : PaddedInput()),
-        paired_(pairs_rows(s.out_channels)),
-        // Padded to whole vectors: every strip reads whole vectors of these.
-        values_(channel_values(s.out_channels, bias, post)) {
-    const int c = s.in_channels;
-    const size_t row_floats = size_t(padded_width_) * c;
-    if (s.dilation_width == 1) {
-      tap_length_ = s.kernel_width * c;
-      for (int kh = 0; kh < s.kernel_height; ++kh)
-        taps_.push_back(static_cast<int>(kh * s.dilation_height * row_floats));
-    } else {
-      tap_length_ = c;
-      for (int kh = 0; kh < s.kernel_height; ++kh)
-        for (int kw = 0; kw < s.kernel_width; ++kw)
-          taps_.push_back(static_cast<int>(kh * s.dilation_height * row_floats +
-                                           size_t(kw) * s.dilation_width * c));
-    }
-    depth_ = size_t(s.kernel_height) * s.kernel_width * c;
-    pack(weights);
-    const int pixels = s.out_height * s.out_width;
-    chunk_rows_ = panels_.size() <= kSmallWeightFloats
-                      ? kSmallWeightRows
-                      : std::max<int>(48, int(kChunkFloats / std::max<size_t>(depth_, 1)) / 48 * 48);
-    chunk_rows_ = std::min(chunk_rows_, pixels);
-    rows_.resize(chunk_rows_);
+  static StripFunction strip_function(int vectors, bool paired, int steps, bool full) {
+    return (paired ? kPairedProducts
+                   : kStripProducts)[vectors][steps + (full ? 0 : kStepCombinations)];
   }
-
-  void run(const float* input, float* output, const float* residual) override {
-    const Conv2DShape& s = s_;
-    const size_t in_image = size_t(s.in_height) * s.in_width * s.in_channels;
-    const int pixels = s.out_height * s.out_width;
-    const size_t out_image = size_t(pixels) * s.out_channels;
-    for (int n = 0; n < s.batch; ++n) {
-      const float* image = input + n * in_image;
-      if (copies_input_) image = padded_input_.fill(image);
-      float* out = output + n * out_image;
-      // Without a residual the pointer is only carried along, never read.
-      const float* residual_image = values_.epilogue.add_residual ? residual + n * out_image : out;
-      for (int first = 0; first < pixels; first += chunk_rows_)
-        run_chunk(image, first, std::min(chunk_rows_, pixels - first), out, residual_image);
-    }
-  }
-
- private:
-  // One panel of depth_ x (16 x vectors) floats per strip; columns past the
-  // last output channel are zero.
-  void pack(const float* weights) {
-    strips_ = plan_strips(s_.out_channels, depth_);
-    const StripPlan& last = strips_.back();
-    panels_ = AlignedFloats(last.panel + depth_ * 16 * last.vectors);
-    for (const StripPlan& strip : strips_) {
-      const int width = 16 * strip.vectors;
-      float* panel = panels_.data() + strip.panel;
-      // Paired rows: the second row's channels after the first's.
-      const int columns = paired_ ? 2 * s_.out_channels : s_.out_channels;
-      for (size_t k = 0; k < depth_; ++k)
-        for (int j = 0; j < width && strip.column + j < columns; ++j)
-          panel[k * width + j] =
-              weights[size_t((strip.column + j) % s_.out_channels) * depth_ + k];
-    }
-  }
-
-  void run_chunk(const float* image, int first, int count, float* out, const float* residual) {
-    const Conv2DShape& s = s_;
-    // Without padding or striding, output pixel m reads input pixel m.
-    const bool follow = s.kernel_height == 1 && s.kernel_width == 1 && s.stride_height == 1 &&
-                        s.stride_width == 1 && !copies_input_;
-    if (!follow) {
-      const size_t padded_row = size_t(padded_width_) * s.in_channels;
-      int y = first / s.out_width, x = first % s.out_width;
-      for (int r = 0; r < count; ++r) {
-        rows_[r] = image + size_t(y) * s.stride_height * padded_row +
-                   size_t(x) * s.stride_width * s.in_channels;
-        if (++x == s.out_width) x = 0, ++y;
-      }
-    }
-    const int n = s.out_channels;
-    for (const StripPlan& strip : strips_) {
-      const size_t at = size_t(first) * n + strip.column;
-      const Strip st{follow ? nullptr : rows_.data(),
-                     image + size_t(first) * s.in_channels,
-                     s.in_channels,
-                     count,
-                     out + at,
-                     residual + at,
-                     n,
-                     taps_.data(),
-                     static_cast<int>(taps_.size()),
-                     tap_length_,
-                     panels_.data() + strip.panel,
-                     strip.column,
-                     std::min(16 * strip.vectors, (paired_ ? 2 * n : n) - strip.column)};
-      const bool full = st.columns == 16 * strip.vectors;
-      (paired_ ? kPairedProducts : kStripProducts)[strip.vectors]
-                                                  [steps_ + (full ? 0 : kStepCombinations)](
-                                                      st, values_.epilogue);
-    }
-  }
-
-  Conv2DShape s_;
-  int padded_width_;
-  bool copies_input_;
-  PaddedInput padded_input_;  // when copies_input_
-  bool paired_;               // rows go in pairs (see block_product)
-  ChannelValues values_;
-  std::vector<int> taps_;  // float offsets of each tap run from a row's first float
-  int tap_length_ = 0;     // floats per tap run
-  size_t depth_ = 0;       // the product's inner dimension
-  int steps_ = steps_of(values_.epilogue);
-  std::vector<StripPlan> strips_;
-  AlignedFloats panels_;
-  int chunk_rows_ = 0;
-  std::vector<const float*> rows_;  // one chunk's row starts, filled per run
 };
 
 }  // namespace
@@ -468,7 +291,7 @@ class GemmConv2D512 final : public Conv2DKernel {
 std::unique_ptr<Conv2DKernel> make_gemm_conv2d_avx512(const Conv2DShape& shape,
                                                       const float* weights, const float* bias,
                                                       const Conv2DPostOps& post) {
-  return std::make_unique<GemmConv2D512>(shape, weights, bias, post);
+  return std::make_unique<GemmConv<Avx512Gemm>>(shape, weights, bias, post);
 }
 
 }  // namespace runtime::kernels
