@@ -7,8 +7,8 @@
 
 #include "runtime/graph.h"
 #include "runtime/kernels/guard_zones.h"
-#include "runtime/passes/passes.h"
-#include "runtime/planner.h"
+#include "runtime/compiler/passes.h"
+#include "runtime/compiler/planner.h"
 #include "tests/runtime/model_builder.h"
 
 namespace testing_models {
@@ -121,7 +121,7 @@ TEST(GraphInternals, CheckWritesRefusesEveryFaultyRewrite) {
       {[](State& st, int) { st.steps()[0].reads.push_back(2); }, "neither a constant, a signature input nor"},
   };
   for (const auto& [inject, rule] : faults) {
-    runtime::Graph graph;
+    runtime::CompiledGraph graph;
     State st{*model, graph, error, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}};
     ASSERT_TRUE(runtime::read_and_verify(st, {runtime::Shape::of({1, 4, 4, 2})}) && runtime::load_constants(st));
     runtime::schedule(st);

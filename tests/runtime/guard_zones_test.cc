@@ -5,7 +5,7 @@
 
 #include "runtime/graph.h"
 #include "runtime/kernels/guard_zones.h"
-#include "runtime/passes/passes.h"
+#include "runtime/compiler/passes.h"
 #include "tests/kernels/guarded.h"
 #include "tests/runtime/model_builder.h"
 
@@ -54,19 +54,22 @@ TEST(GuardZones, CatchAStepWritingPastItsArenaSlot) {
   std::string error;
   auto model = runtime::Model::parse(m.finish(), error);
   ASSERT_TRUE(model) << error;
+  std::vector<float> x(32, 1.f), y(32);
+  float* inputs[] = {x.data()};
+  float* outputs[] = {y.data()};
+  auto plain = runtime::Graph::compile(*model, {runtime::Shape::of({1, 4, 4, 2})}, error);
+  ASSERT_TRUE(plain) << error;
+  plain->run(inputs, outputs);
+  EXPECT_EQ(y[0], 1.f);
   // The passes of a compile, with the first step's kernel swapped afterwards.
-  runtime::Graph graph;
-  runtime::CompileState st{*model, graph, error, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}};
+  runtime::CompiledGraph compiled;
+  runtime::CompileState st{*model, compiled, error, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}, {}};
   ASSERT_TRUE(runtime::read_and_verify(st, {runtime::Shape::of({1, 4, 4, 2})}) && runtime::load_constants(st));
   runtime::schedule(st);
   runtime::rewrite(st);
   ASSERT_TRUE(runtime::prepare_operators(st) && runtime::check_writes(st) && runtime::plan_memory(st)) << error;
-  std::vector<float> x(32, 1.f), y(32);
-  float* inputs[] = {x.data()};
-  float* outputs[] = {y.data()};
-  graph.run(inputs, outputs);
-  EXPECT_EQ(y[0], 1.f);
   st.steps()[0].kernel = std::make_unique<OverrunKernel>(1, 32);
+  runtime::Graph graph(std::move(compiled));
   EXPECT_DEATH(graph.run(inputs, outputs), "step 0 \\(NEG\\) wrote outside its output, tensor 1 \\[1,4,4,2\\]");
 }
 

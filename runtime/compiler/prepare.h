@@ -1,6 +1,6 @@
 #pragma once
 
-#include "runtime/compile_state.h"
+#include "runtime/compiler/compile_state.h"
 
 namespace runtime {
 

@@ -10,8 +10,8 @@
 #include <algorithm>
 
 #include "runtime/kernels/guard_zones.h"
-#include "runtime/passes/passes.h"
-#include "runtime/planner.h"
+#include "runtime/compiler/passes.h"
+#include "runtime/compiler/planner.h"
 
 namespace runtime {
 

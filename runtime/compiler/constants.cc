@@ -6,8 +6,8 @@
 // places it, so the fusions see every constant.
 #include <cstring>
 
-#include "runtime/passes/passes.h"
-#include "runtime/passes/prepare.h"
+#include "runtime/compiler/passes.h"
+#include "runtime/compiler/prepare.h"
 
 namespace runtime {
 

@@ -13,7 +13,7 @@
 // The arena is planned from these shapes, so no kernel runs past its tensor.
 #include <algorithm>
 
-#include "runtime/passes/passes.h"
+#include "runtime/compiler/passes.h"
 
 namespace runtime {
 

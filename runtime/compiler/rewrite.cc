@@ -18,7 +18,7 @@
 #include <cstring>
 
 #include "runtime/ops/conv_common.h"
-#include "runtime/passes/passes.h"
+#include "runtime/compiler/passes.h"
 
 namespace runtime {
 

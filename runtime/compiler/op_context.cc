@@ -5,7 +5,7 @@
 #include <cstring>
 #include <limits>
 
-#include "runtime/compile_state.h"
+#include "runtime/compiler/compile_state.h"
 
 namespace runtime {
 
@@ -22,7 +22,7 @@ std::string CompileState::tensor_label(int t) const {
   std::string label = "tensor ";
   label.append(std::to_string(t));
   if (!model.tensors()[t].name.empty()) label.append(" \"").append(model.tensors()[t].name).append("\"");
-  if (known[t]) label.append(" ").append(graph.shapes_[t].str());
+  if (known[t]) label.append(" ").append(graph.shapes[t].str());
   return label;
 }
 

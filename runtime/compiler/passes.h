@@ -1,12 +1,12 @@
 #pragma once
 
 // The compilation of a model's main subgraph as passes, run in this order by
-// Graph::compile. Each returns false with state.error set when the model is
+// compile_graph (compile.cc). Each returns false with state.error set when the model is
 // refused. Every check that keeps the kernels inside their buffers runs in
 // check_writes, on the graph as the rewrites left it.
 #include <vector>
 
-#include "runtime/compile_state.h"
+#include "runtime/compiler/compile_state.h"
 
 namespace runtime {
 

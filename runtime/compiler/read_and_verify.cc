@@ -4,7 +4,7 @@
 // Guarantees: every per-tensor and per-operator record sized; no sparse or variable tensor; one shape per signature input,
 // none of them a constant; the reader counts and the input and output roles
 // of every tensor recorded for the passes after it.
-#include "runtime/passes/passes.h"
+#include "runtime/compiler/passes.h"
 
 namespace runtime {
 

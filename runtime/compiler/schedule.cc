@@ -7,7 +7,7 @@
 // so results are unchanged and the ADD can fuse into it.
 #include <algorithm>
 
-#include "runtime/passes/passes.h"
+#include "runtime/compiler/passes.h"
 
 namespace runtime {
 

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "runtime/graph.h"
+#include "runtime/compiler/compiled_graph.h"
 
 namespace runtime {
 
@@ -11,10 +11,10 @@ namespace runtime {
 // read and change while one graph compiles.
 struct CompileState {
   const Model& model;
-  Graph& graph;
+  CompiledGraph& graph;
   std::string& error;
   std::vector<bool> known;     // shape known: input, constant or written
-  std::vector<int> constant;   // index into graph.constants_, or -1
+  std::vector<int> constant;   // index into graph.constants, or -1
   std::vector<int> producer;   // operator writing the tensor, or -1
   std::vector<int> consumers;  // number of operators reading the tensor
   std::vector<bool> graph_output;
@@ -35,15 +35,15 @@ struct CompileState {
   };
   std::vector<Definition> definitions;
 
-  std::vector<Shape>& shapes() { return graph.shapes_; }
-  std::vector<AlignedFloats>& constants() { return graph.constants_; }
-  std::vector<Step>& steps() { return graph.steps_; }
-  std::vector<int>& graph_inputs() { return graph.inputs_; }
-  std::vector<int>& graph_outputs() { return graph.outputs_; }
-  std::vector<bool>& output_bound() { return graph.output_bound_; }
-  std::vector<float*>& data() { return graph.data_; }
-  AlignedFloats& arena() { return graph.arena_; }
-  std::vector<bool>& arena_slot() { return graph.arena_slot_; }
+  std::vector<Shape>& shapes() { return graph.shapes; }
+  std::vector<AlignedFloats>& constants() { return graph.constants; }
+  std::vector<Step>& steps() { return graph.steps; }
+  std::vector<int>& graph_inputs() { return graph.inputs; }
+  std::vector<int>& graph_outputs() { return graph.outputs; }
+  std::vector<bool>& output_bound() { return graph.output_bound; }
+  std::vector<float*>& data() { return graph.data; }
+  AlignedFloats& arena() { return graph.arena; }
+  std::vector<bool>& arena_slot() { return graph.arena_slot; }
 
   bool fail(const std::string& message) {
     error = message;

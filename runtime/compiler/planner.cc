@@ -10,7 +10,7 @@
 // is NP-hard); it is only never larger than the sum of all tensors, and two
 // tensors that are live at the same step never overlap. It knows nothing of
 // aliasing, so an operator that could run in place still gets its own output.
-#include "runtime/planner.h"
+#include "runtime/compiler/planner.h"
 
 #include <algorithm>
 #include <numeric>

@@ -7,9 +7,9 @@
 // after it), its kernel created. The early output checks below only give the
 // operator's own error first; check_writes is the one that holds for every
 // definition, the fused ones included.
-#include "runtime/passes/prepare.h"
+#include "runtime/compiler/prepare.h"
 
-#include "runtime/passes/passes.h"
+#include "runtime/compiler/passes.h"
 
 namespace runtime {
 
