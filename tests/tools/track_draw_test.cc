@@ -7,7 +7,7 @@
 #include <functional>
 #include <limits>
 
-#include "tools/track/draw.h"
+#include "tools/track/canvas.h"
 
 namespace {
 

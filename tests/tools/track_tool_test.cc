@@ -20,7 +20,7 @@
 #include "face/face_tracker.h"
 #include "hand/hand_tracker.h"
 #include "image/load_image.h"
-#include "tools/track/face_frame.h"
+#include "tools/track/tracking.h"
 
 namespace {
 

@@ -8,19 +8,17 @@
 // frame was read (and drawn), 1 when the models could not be loaded or a
 // frame could not be read or drawn, 2 on a bad command line, which includes
 // a --draw folder that frames are read from (drawings would replace them).
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <string>
+#include <sys/stat.h>
 
 #include "image/image.h"
-#include "tools/track/frame_drawing.h"
-#include "tools/track/frame_files.h"
-#include "tools/track/frame_json.h"
-#include "tools/track/track_options.h"
-#include "tools/track/trackers.h"
-#include "tools/track/write_png.h"
+#include "tools/track/annotate.h"
+#include "tools/track/canvas.h"
+#include "tools/track/json.h"
+#include "tools/track/options.h"
+#include "tools/track/tracking.h"
 
 int main(int argc, char** argv) {
   TrackOptions options;

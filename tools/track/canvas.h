@@ -1,11 +1,22 @@
 #pragma once
 
+// Drawing primitives, the bitmap font and PNG output for the track tool's
+// annotated frames.
+
 #include <cstdint>
 #include <string>
 
 #include "core/rotated_rect.h"
 #include "detection/detection.h"
 #include "image/image.h"
+
+// A fixed 5 x 8 bitmap font for printable ASCII: rows from the top, bit 4 of
+// each row the leftmost column; row 7 holds descenders only.
+inline constexpr int kGlyphWidth = 5;
+inline constexpr int kGlyphHeight = 8;
+
+// The glyph of `c`; characters outside ' '..'~' show as '?'.
+const uint8_t* glyph_rows(char c);
 
 // Drawing on an RGB image for annotated debug frames. Every primitive clips
 // to the image, so shapes partly or wholly outside it (or with coordinates
@@ -56,3 +67,8 @@ void draw_text(Image& image, int x, int y, const std::string& text, Rgb color, i
 // A horizontal bar `length` x `height` pixels from (x, y), filled to `value`
 // (clamped to 0..1) of its length, outlined in `frame`.
 void draw_bar(Image& image, int x, int y, int length, int height, float value, Rgb fill, Rgb frame);
+
+// Writes `image` as an 8-bit RGB PNG file at `path`: lossless, so thin
+// coloured marks keep their exact colour. On failure returns false with a
+// message naming the path.
+bool write_png(const std::string& path, const Image& image, std::string& error);
