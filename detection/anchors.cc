@@ -43,7 +43,8 @@ std::vector<Anchor> ssd_anchors(int input_size, const std::vector<int>& strides)
   return anchors;
 }
 
-std::vector<Detection> decode_detections(const FloatArray& boxes, const FloatArray& scores,
+std::vector<Detection> decode_detections(std::span<const float> boxes,
+                                         std::span<const float> scores,
                                          const std::vector<Anchor>& anchors, int input_size,
                                          int num_keypoints, float threshold,
                                          const RotatedRect& roi) {

@@ -1,10 +1,10 @@
 #pragma once
 
+#include <span>
 #include <vector>
 
 #include "core/rotated_rect.h"
 #include "detection/detection.h"
-#include "inference/aligned_allocator.h"
 
 // Centre of one detector anchor, as fractions (0..1) of the detector input's
 // width and height. Anchors have unit size: regressed box sizes are relative
@@ -28,7 +28,8 @@ std::vector<Anchor> ssd_anchors(int input_size, const std::vector<int>& strides)
 // Anchors whose logistic score is below `threshold` (or not a number) are
 // dropped. Arrays too short for the anchors, or a negative keypoint count,
 // give an empty result. Both arrays are only read during the call.
-std::vector<Detection> decode_detections(const FloatArray& boxes, const FloatArray& scores,
+std::vector<Detection> decode_detections(std::span<const float> boxes,
+                                         std::span<const float> scores,
                                          const std::vector<Anchor>& anchors, int input_size,
                                          int num_keypoints, float threshold,
                                          const RotatedRect& roi);

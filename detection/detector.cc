@@ -1,6 +1,7 @@
 #include "detection/detector.h"
 
 #include <cassert>
+#include <span>
 
 #include "detection/regions.h"
 #include "detection/weighted_nms.h"
@@ -12,11 +13,12 @@ std::size_t box_values(const DetectorSpec& spec) {
   return spec.anchor_count * (4 + 2 * static_cast<std::size_t>(spec.keypoints));
 }
 
-const FloatArray* output_of_size(const InferenceModel& model, std::size_t count, bool last) {
-  const FloatArray* found = nullptr;
-  for (const FloatArray& output : model.outputs) {
-    if (output.size() != count) continue;
-    found = &output;
+// Empty when the model has no output of `count` floats.
+std::span<const float> output_of_size(const InferenceModel& model, std::size_t count, bool last) {
+  std::span<const float> found;
+  for (std::size_t k = 0; k < model.output_count(); ++k) {
+    if (model.output(k).size() != count) continue;
+    found = model.output(k);
     if (!last) break;
   }
   return found;
@@ -26,9 +28,9 @@ const FloatArray* output_of_size(const InferenceModel& model, std::size_t count,
 
 bool detector_fits(const InferenceModel& model, const DetectorSpec& spec) {
   const std::size_t input = static_cast<std::size_t>(spec.input_size) * spec.input_size * 3;
-  return model.inputs.size() == 1 && model.inputs[0].size() == input &&
-         output_of_size(model, box_values(spec), spec.last_output_of_size) != nullptr &&
-         output_of_size(model, spec.anchor_count, spec.last_output_of_size) != nullptr;
+  return model.input_count() == 1 && model.input(0).size() == input &&
+         !output_of_size(model, box_values(spec), spec.last_output_of_size).empty() &&
+         !output_of_size(model, spec.anchor_count, spec.last_output_of_size).empty();
 }
 
 std::vector<Anchor> detector_anchors(const DetectorSpec& spec) {
@@ -40,12 +42,14 @@ std::vector<Detection> detect(InferenceModel& model, const DetectorSpec& spec,
                               std::size_t max_detections) {
   const RotatedRect rect = letterbox_rect(image);
   crop_to_tensor(image, rect, spec.input_size, spec.input_size, spec.input_min, spec.input_max,
-                 model.inputs[0].data());
+                 model.input(0).data());
   if (!model.run()) return {};
-  const FloatArray* boxes = output_of_size(model, box_values(spec), spec.last_output_of_size);
-  const FloatArray* scores = output_of_size(model, spec.anchor_count, spec.last_output_of_size);
-  assert(boxes != nullptr && scores != nullptr);
-  return weighted_nms(decode_detections(*boxes, *scores, anchors, spec.input_size, spec.keypoints,
+  const std::span<const float> boxes =
+      output_of_size(model, box_values(spec), spec.last_output_of_size);
+  const std::span<const float> scores =
+      output_of_size(model, spec.anchor_count, spec.last_output_of_size);
+  assert(!boxes.empty() && !scores.empty());
+  return weighted_nms(decode_detections(boxes, scores, anchors, spec.input_size, spec.keypoints,
                                         spec.min_score, rect),
                       spec.suppression_overlap, max_detections);
 }

@@ -29,7 +29,7 @@ constexpr float kMinPresence = 0.5f;
 bool FaceTracker::landmarks(const Image& image, const RotatedRect& region, FaceResult& result) {
   auto start = std::chrono::steady_clock::now();
   crop_to_tensor(image, region, kLandmarkCropSize, kLandmarkCropSize, 0.0f, 1.0f,
-                 landmark_model.inputs[0].data());
+                 landmark_model.input(0).data());
   const bool ran = landmark_model.run();
   steps.landmarks_ms = ms_since(start);
   if (!ran) return false;
@@ -37,14 +37,14 @@ bool FaceTracker::landmarks(const Image& image, const RotatedRect& region, FaceR
   // The landmark model has two single-float outputs: first a raw presence
   // logit, then an already squashed score of another head that stays near 0
   // on faces. Only the first one tells a face from a cup or a cat.
-  const FloatArray* presence = output_of_size(landmark_model, 1);
-  const FloatArray* points = output_of_size(landmark_model, kLandmarkValues);
-  if (presence == nullptr || points == nullptr) return false;
-  const float probability = 1.0f / (1.0f + std::exp(-(*presence)[0]));
+  const std::span<const float> presence = output_of_size(landmark_model, 1);
+  const std::span<const float> points = output_of_size(landmark_model, kLandmarkValues);
+  if (presence.empty() || points.empty()) return false;
+  const float probability = 1.0f / (1.0f + std::exp(-presence[0]));
   // Written so that a presence that is not a number counts as absent.
   if (!(probability >= kMinPresence)) return false;
 
-  const float* l = points->data();
+  const float* l = points.data();
   result.landmarks.resize(kLandmarkCount);
   for (std::size_t i = 0; i < kLandmarkCount; ++i) {
     result.landmarks[i] = crop_to_image(region, kLandmarkCropSize, kLandmarkCropSize,
@@ -52,7 +52,7 @@ bool FaceTracker::landmarks(const Image& image, const RotatedRect& region, FaceR
   }
 
   start = std::chrono::steady_clock::now();
-  float* subset = blendshape_model.inputs[0].data();
+  float* subset = blendshape_model.input(0).data();
   for (std::size_t k = 0; k < kBlendshapeSubsetSize; ++k) {
     subset[2 * k] = result.landmarks[kSubset[k]].x;
     subset[2 * k + 1] = result.landmarks[kSubset[k]].y;
@@ -60,12 +60,12 @@ bool FaceTracker::landmarks(const Image& image, const RotatedRect& region, FaceR
   const bool blended = blendshape_model.run();
   steps.blendshapes_ms = ms_since(start);
   if (!blended) return false;
-  const FloatArray* coefficients = output_of_size(blendshape_model, kBlendshapeOutput);
-  if (coefficients == nullptr) return false;
+  const std::span<const float> coefficients = output_of_size(blendshape_model, kBlendshapeOutput);
+  if (coefficients.empty()) return false;
   // Element 0 is the model's neutral score, not a blendshape. Clamped so
   // that a value that is not a number reaches the host as 0.
   for (int i = 0; i < kBlendshapeCount; ++i) {
-    const float c = (*coefficients)[i + 1];
+    const float c = coefficients[i + 1];
     result.blendshapes[i] = c > 0.0f ? (c < 1.0f ? c : 1.0f) : 0.0f;
   }
   return true;

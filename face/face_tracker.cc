@@ -23,7 +23,7 @@ constexpr std::size_t kLeftEyeCorner = 33;
 constexpr std::size_t kRightEyeCorner = 263;
 
 bool single_input_of(const InferenceModel& model, std::size_t count) {
-  return model.inputs.size() == 1 && model.inputs[0].size() == count;
+  return model.input_count() == 1 && model.input(0).size() == count;
 }
 
 // The region the next landmark crop samples: square around the landmarks'
@@ -57,10 +57,10 @@ bool FaceTracker::load(const std::string& models_dir, std::string& error) {
   const bool expected =
       detector_fits(detector, kFaceDetector) &&
       single_input_of(landmark_model, kLandmarkInput) &&
-      output_of_size(landmark_model, kLandmarkValues) != nullptr &&
-      output_of_size(landmark_model, 1) != nullptr &&
+      !output_of_size(landmark_model, kLandmarkValues).empty() &&
+      !output_of_size(landmark_model, 1).empty() &&
       single_input_of(blendshape_model, kBlendshapeInput) &&
-      output_of_size(blendshape_model, kBlendshapeOutput) != nullptr;
+      !output_of_size(blendshape_model, kBlendshapeOutput).empty();
   if (!expected) {
     error = "Face Landmarker models have unexpected tensors.";
     return false;

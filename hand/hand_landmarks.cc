@@ -23,17 +23,17 @@ constexpr float kNextRegionShift = -0.1f;
 bool HandTracker::landmarks(const Image& image, const RotatedRect& region, HandResult& result,
                             RotatedRect& next) {
   crop_to_tensor(image, region, kHandCropSize, kHandCropSize, 0.0f, 1.0f,
-                 landmark_model.inputs[0].data());
+                 landmark_model.input(0).data());
   if (!landmark_model.run()) return false;
-  const FloatArray& presence = landmark_model.outputs[presence_output];
-  const FloatArray& handedness = landmark_model.outputs[handedness_output];
+  const std::span<const float> presence = landmark_model.output(presence_output);
+  const std::span<const float> handedness = landmark_model.output(handedness_output);
   // A model without these values cannot say that a hand is there.
   if (presence.empty() || handedness.empty()) return false;
   // Written so that a presence that is not a number counts as absent.
   if (!(presence[0] >= kMinPresence)) return false;
 
-  const float* l = landmark_model.outputs[landmark_output].data();
-  const float* w = landmark_model.outputs[world_output].data();
+  const float* l = landmark_model.output(landmark_output).data();
+  const float* w = landmark_model.output(world_output).data();
   const float sin_r = std::sin(region.rotation);
   const float cos_r = std::cos(region.rotation);
   const float n = static_cast<float>(kHandLandmarkCount);

@@ -42,17 +42,17 @@ bool HandTracker::load(const std::string& models_dir, std::string& error) {
       !landmark_model.load(models_dir + "/hand_landmarks_detector.tflite", error)) {
     return false;
   }
-  const auto& out = landmark_model.outputs;
-  if (out.size() == 4 && out[0].size() == kHandLandmarkValues &&
-      out[3].size() == kHandLandmarkValues) {
+  const InferenceModel& m = landmark_model;
+  if (m.output_count() == 4 && m.output(0).size() == kHandLandmarkValues &&
+      m.output(3).size() == kHandLandmarkValues) {
     landmark_output = 0;
     presence_output = 1;
     handedness_output = 2;
     world_output = 3;
   }
   const bool expected = detector_fits(detector, kPalmDetector) &&
-                        landmark_model.inputs.size() == 1 &&
-                        landmark_model.inputs[0].size() == kHandLandmarkInput &&
+                        landmark_model.input_count() == 1 &&
+                        landmark_model.input(0).size() == kHandLandmarkInput &&
                         landmark_output >= 0;
   if (!expected) {
     error = "Hand Landmarker models have unexpected tensors.";

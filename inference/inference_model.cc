@@ -19,8 +19,8 @@ InferenceModel::~InferenceModel() {
   if (environment) LiteRtDestroyEnvironment(environment);
   input_buffers.clear();
   output_buffers.clear();
-  outputs.clear();
-  inputs.clear();
+  outputs_.clear();
+  inputs_.clear();
 }
 
 bool InferenceModel::tensor_buffer(LiteRtTensor tensor, FloatArray& data, LiteRtTensorBuffer* buffer,
@@ -93,8 +93,8 @@ bool InferenceModel::load(const std::string& path, std::string& error) {
     error = "Model has no usable signature: " + path + ".";
     return false;
   }
-  inputs.resize(num_inputs);
-  outputs.resize(num_outputs);
+  inputs_.resize(num_inputs);
+  outputs_.resize(num_outputs);
   input_buffers.assign(num_inputs, nullptr);
   output_buffers.assign(num_outputs, nullptr);
   for (LiteRtParamIndex k = 0; k < num_inputs; ++k) {
@@ -102,7 +102,7 @@ bool InferenceModel::load(const std::string& path, std::string& error) {
     bool fixed = false;
     LiteRtRankedTensorType type{};
     if (LiteRtGetSignatureInputTensorByIndex(signature, k, &tensor) != kLiteRtStatusOk ||
-        !tensor_buffer(tensor, inputs[k], &input_buffers[k], &fixed) ||
+        !tensor_buffer(tensor, inputs_[k], &input_buffers[k], &fixed) ||
         LiteRtGetRankedTensorType(tensor, &type) != kLiteRtStatusOk) {
       error = "Unsupported model input in " + path + ".";
       return false;
@@ -120,7 +120,7 @@ bool InferenceModel::load(const std::string& path, std::string& error) {
   for (LiteRtParamIndex k = 0; k < num_outputs; ++k) {
     LiteRtTensor tensor = nullptr;
     if (LiteRtGetSignatureOutputTensorByIndex(signature, k, &tensor) != kLiteRtStatusOk ||
-        !tensor_buffer(tensor, outputs[k], &output_buffers[k], nullptr)) {
+        !tensor_buffer(tensor, outputs_[k], &output_buffers[k], nullptr)) {
       error = "Unsupported model output in " + path + ".";
       return false;
     }

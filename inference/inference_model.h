@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -8,7 +10,7 @@
 
 // One model file loaded through the runtime, compiled for the CPU, with every
 // input and output of its first signature bound to a float array of ours.
-// A tracker writes `inputs[k]`, calls run() and reads `outputs[k]`.
+// A tracker writes `input(k)`, calls run() and reads `output(k)`.
 class InferenceModel {
  public:
   InferenceModel() = default;
@@ -24,10 +26,14 @@ class InferenceModel {
   // Runs signature 0 once on the current inputs. No allocation.
   bool run();
 
-  // One array per signature input/output, sized to its element count. The
-  // runtime's buffers point into them: never resize them after load.
-  std::vector<FloatArray> inputs;
-  std::vector<FloatArray> outputs;
+  // One array per signature input and output, sized at load to its element
+  // count and 64-byte aligned. Handed out as views of that fixed size: the
+  // runtime's buffers point into the arrays, which must never move.
+  std::size_t input_count() const { return inputs_.size(); }
+  std::size_t output_count() const { return outputs_.size(); }
+  std::span<float> input(std::size_t k) { return inputs_[k]; }
+  std::span<const float> input(std::size_t k) const { return inputs_[k]; }
+  std::span<const float> output(std::size_t k) const { return outputs_[k]; }
 
  private:
   bool tensor_buffer(LiteRtTensor tensor, FloatArray& data, LiteRtTensorBuffer* buffer, bool* fixed);
@@ -35,6 +41,8 @@ class InferenceModel {
   LiteRtEnvironment environment = nullptr;
   LiteRtModel model = nullptr;
   LiteRtCompiledModel compiled = nullptr;
+  std::vector<FloatArray> inputs_;
+  std::vector<FloatArray> outputs_;
   // Each wraps the memory of the array with the same index; destroyed first.
   std::vector<LiteRtTensorBuffer> input_buffers;
   std::vector<LiteRtTensorBuffer> output_buffers;

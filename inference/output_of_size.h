@@ -1,16 +1,18 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 
 #include "inference/inference_model.h"
 
 // The trackers know a model's outputs only by their float counts: the first
 // output (in the model's output order) holding exactly `count` floats, or
-// null when there is none. With `skip` = n, the (n+1)-th such output.
-inline const FloatArray* output_of_size(const InferenceModel& model, std::size_t count,
-                                        std::size_t skip = 0) {
-  for (const FloatArray& output : model.outputs) {
-    if (output.size() == count && skip-- == 0) return &output;
+// an empty view when there is none. With `skip` = n, the (n+1)-th such
+// output. `count` is never 0.
+inline std::span<const float> output_of_size(const InferenceModel& model, std::size_t count,
+                                             std::size_t skip = 0) {
+  for (std::size_t k = 0; k < model.output_count(); ++k) {
+    if (model.output(k).size() == count && skip-- == 0) return model.output(k);
   }
-  return nullptr;
+  return {};
 }

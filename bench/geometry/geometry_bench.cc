@@ -64,8 +64,8 @@ struct PalmOutputs {
   static constexpr int kInput = 192;
   static constexpr int kKeypoints = 7;
   std::vector<Anchor> anchors = ssd_anchors(kInput, {8, 16, 16, 16});
-  FloatArray boxes;
-  FloatArray scores;
+  std::vector<float> boxes;
+  std::vector<float> scores;
   int passing = 0;
 
   PalmOutputs() {

@@ -34,8 +34,8 @@ std::array<float, 4> edges(const Detection& d) { return {d.xmin, d.ymin, d.xmax,
 
 TEST(DecodeDetections, MapsBoxesAndKeypointsThroughTheRegion) {
   const std::vector<Anchor> anchors = {{0.5f, 0.5f}, {0.25f, 0.75f}};
-  const FloatArray boxes = {0, 0, 64, 64, 0, 0, 8, -16, 32, 64, 16, -16};
-  const FloatArray scores = {5, 5};
+  const std::vector<float> boxes = {0, 0, 64, 64, 0, 0, 8, -16, 32, 64, 16, -16};
+  const std::vector<float> scores = {5, 5};
   // A 640 x 480 frame letterboxed into the square detector input.
   auto d = decode_detections(boxes, scores, anchors, 128, 1, 0.5f, {320, 240, 640, 640, 0});
   EXPECT_EQ(edges(d.at(0)), (std::array<float, 4>{160, 80, 480, 400}));
@@ -49,17 +49,17 @@ TEST(DecodeDetections, MapsBoxesAndKeypointsThroughTheRegion) {
 
 TEST(DecodeDetections, LogisticThresholdAndArraySizes) {
   const std::vector<Anchor> anchors(5, Anchor{0.5f, 0.5f});
-  const FloatArray boxes(5 * 4, 10.0f);
+  const std::vector<float> boxes(5 * 4, 10.0f);
   // Clamped to exact 1 and 0; a NaN score would break suppression's sort.
-  const FloatArray scores = {1000, -1000, 0, -1e-6f, std::numeric_limits<float>::quiet_NaN()};
+  const std::vector<float> scores = {1000, -1000, 0, -1e-6f, std::numeric_limits<float>::quiet_NaN()};
   const RotatedRect roi{64, 64, 128, 128, 0};
   const auto all = decode_detections(boxes, scores, anchors, 128, 0, 0.0f, roi);
   ASSERT_EQ(all.size(), 4u);
   EXPECT_EQ((std::array{all[0].score, all[1].score, all[2].score}), (std::array{1.0f, 0.0f, 0.5f}));
   EXPECT_EQ(decode_detections(boxes, scores, anchors, 128, 0, 0.5f, roi).size(), 2u);
 
-  const FloatArray short_boxes(boxes.begin(), boxes.end() - 1), longer(30, 10.0f);
-  const FloatArray short_scores(scores.begin(), scores.end() - 1);
+  const std::vector<float> short_boxes(boxes.begin(), boxes.end() - 1), longer(30, 10.0f);
+  const std::vector<float> short_scores(scores.begin(), scores.end() - 1);
   EXPECT_TRUE(decode_detections(short_boxes, scores, anchors, 128, 0, 0, roi).empty());
   EXPECT_TRUE(decode_detections(boxes, short_scores, anchors, 128, 0, 0, roi).empty());
   EXPECT_TRUE(decode_detections(longer, scores, anchors, 128, -1, 0, roi).empty());

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <initializer_list>
+#include <span>
 #include <fstream>
 #include <random>
 
@@ -19,6 +21,13 @@ const std::string kPath = (fs::temp_directory_path() / ("inference_model_test_" 
 const std::string kLoad = "Cannot load model " + kPath + ".", kCompile = "Cannot compile model " + kPath + ".";
 
 // Writes `bytes` to kPath and loads it; the message, or "" when it loads.
+// The model's fixed-size views, written and read whole.
+void fill(std::span<float> to, std::initializer_list<float> values) {
+  ASSERT_EQ(to.size(), values.size());
+  std::copy(values.begin(), values.end(), to.begin());
+}
+std::vector<float> values(std::span<const float> from) { return {from.begin(), from.end()}; }
+
 std::string load(InferenceModel& model, const std::vector<uint8_t>& bytes) {
   std::ofstream(kPath, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   std::string error;
@@ -122,9 +131,9 @@ TEST(InferenceModelLoad, HostileFiles) {
     m.code_fields = fields;
     InferenceModel model;
     ASSERT_EQ(load(model, m.finish()), "");
-    model.inputs[0] = {1.f, -2.f};
+    fill(model.input(0), {1.f, -2.f});
     ASSERT_TRUE(model.run());
-    EXPECT_EQ(model.outputs[0], (FloatArray{-1.f, 2.f}));
+    EXPECT_EQ(values(model.output(0)), (std::vector<float>{-1.f, 2.f}));
   }
 }
 
@@ -168,13 +177,13 @@ TEST(InferenceModelLoad, ArraysFollowTheSignature) {
     m.io({in}, {out});
     InferenceModel model;
     ASSERT_EQ(load(model, m.finish()), "");
-    ASSERT_EQ(model.inputs[0].size(), c.elements);
-    ASSERT_EQ(model.outputs[0].size(), c.elements);
-    EXPECT_EQ(reinterpret_cast<uintptr_t>(model.inputs[0].data()) % 64, 0u);
-    EXPECT_EQ(reinterpret_cast<uintptr_t>(model.outputs[0].data()) % 64, 0u);
-    for (size_t i = 0; i < c.elements; ++i) model.inputs[0][i] = static_cast<float>(i) + 1;
+    ASSERT_EQ(model.input(0).size(), c.elements);
+    ASSERT_EQ(model.output(0).size(), c.elements);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(model.input(0).data()) % 64, 0u);
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(model.output(0).data()) % 64, 0u);
+    for (size_t i = 0; i < c.elements; ++i) model.input(0)[i] = static_cast<float>(i) + 1;
     ASSERT_TRUE(model.run());
-    EXPECT_EQ(model.outputs[0].back(), -static_cast<float>(c.elements));
+    EXPECT_EQ(model.output(0).back(), -static_cast<float>(c.elements));
   }
   // The signature's order wins over the subgraph's lists.
   ModelBuilder m;
@@ -183,11 +192,11 @@ TEST(InferenceModelLoad, ArraysFollowTheSignature) {
   m.signature({b, a}, {nb, na});
   InferenceModel model;
   ASSERT_EQ(load(model, m.finish()), "");
-  model.inputs[0] = {1, 2, 3};
-  model.inputs[1] = {4, 5};
+  fill(model.input(0), {1, 2, 3});
+  fill(model.input(1), {4, 5});
   ASSERT_TRUE(model.run());
-  EXPECT_EQ(model.outputs[0], (FloatArray{-1, -2, -3}));
-  EXPECT_EQ(model.outputs[1], (FloatArray{-4, -5}));
+  EXPECT_EQ(values(model.output(0)), (std::vector<float>{-1, -2, -3}));
+  EXPECT_EQ(values(model.output(1)), (std::vector<float>{-4, -5}));
 }
 
 }  // namespace

@@ -63,15 +63,15 @@ TEST_P(Reference, EveryCaseOfEveryModel) {
     ASSERT_FALSE(cases.empty()) << name;
     for (const fs::path& dir : cases) {
       SCOPED_TRACE(dir.string());
-      for (size_t k = 0; k < model.inputs.size(); ++k) {
+      for (size_t k = 0; k < model.input_count(); ++k) {
         const auto input = read_floats(dir / ("input" + std::to_string(k) + ".f32"));
-        ASSERT_EQ(input.size(), model.inputs[k].size());
-        std::copy(input.begin(), input.end(), model.inputs[k].begin());
+        ASSERT_EQ(input.size(), model.input(k).size());
+        std::copy(input.begin(), input.end(), model.input(k).begin());
       }
       ASSERT_TRUE(model.run());
-      for (size_t k = 0; k < model.outputs.size(); ++k) {
+      for (size_t k = 0; k < model.output_count(); ++k) {
         const auto expected = read_floats(dir / ("out" + std::to_string(k) + ".f32"));
-        const auto& actual = model.outputs[k];
+        const auto actual = model.output(k);
         ASSERT_EQ(expected.size(), actual.size()) << "output " << k;
         float max_abs = 0;
         for (float e : expected) max_abs = std::isnan(e) ? max_abs : std::max(max_abs, std::fabs(e));
