@@ -1,6 +1,7 @@
 # decode_jpeg on hostile bytes, from seeds that jpeg_seeds makes at build time.
 add_executable(jpeg_seeds ${CMAKE_CURRENT_LIST_DIR}/jpeg_seeds.cc)
 target_link_libraries(jpeg_seeds PRIVATE PkgConfig::TURBOJPEG)
+target_include_directories(jpeg_seeds PRIVATE ${PROJECT_SOURCE_DIR})
 set(jpeg_seed_dir ${CMAKE_CURRENT_BINARY_DIR}/jpeg_fuzz_seeds)
 set(jpeg_seed_files yuv422 yuv420 yuv444 grey progressive recipe_baseline recipe_progressive)
 set(jpeg_large_seed_files large large_progressive)

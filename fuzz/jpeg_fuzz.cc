@@ -20,6 +20,7 @@
 
 #include "image/decode_jpeg.h"
 #include "image/jpeg_scans.h"
+#include "tests/support/compress_jpeg.h"
 
 namespace {
 
@@ -64,15 +65,7 @@ int library_scans(const uint8_t* data, size_t size, bool* arithmetic) {
 Bytes compressed(bool progressive) {
   Bytes rgb(24 * 16 * 3);
   for (size_t k = 0; k < rgb.size(); ++k) rgb[k] = uint8_t(k * 37 >> 2);
-  tjhandle t = tjInitCompress();
-  unsigned char* data = nullptr;
-  unsigned long size = 0;
-  tjCompress2(t, rgb.data(), 24, 0, 16, TJPF_RGB, &data, &size, TJSAMP_420, 80,
-              progressive ? TJFLAG_PROGRESSIVE : 0);
-  Bytes jpeg(data, data + size);
-  tjFree(data);
-  tjDestroy(t);
-  return jpeg;
+  return compress_jpeg(rgb, 24, 16, TJSAMP_420, 80, progressive ? TJFLAG_PROGRESSIVE : 0);
 }
 
 // The pieces of a library-made JPEG: each marker with its segment, scan

@@ -1,11 +1,11 @@
 // Writes the jpeg fuzz seeds into the folder given: textured frames in the
 // layouts cameras and files use, sizes off the block grid, and two smooth ones
 // above a megapixel.
-#include <turbojpeg.h>
-
 #include <cstdio>
 #include <string>
 #include <vector>
+
+#include "tests/support/compress_jpeg.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) return std::fprintf(stderr, "usage: jpeg_seeds FOLDER\n"), 2;
@@ -23,7 +23,6 @@ int main(int argc, char** argv) {
                // ten times slower), so that each input takes milliseconds.
                {"large", 1283, 1021, TJSAMP_420, 0},
                {"large_progressive", 1157, 1031, TJSAMP_GRAY, TJFLAG_PROGRESSIVE}};
-  tjhandle handle = tjInitCompress();
   for (const auto& s : seeds) {
     std::vector<unsigned char> rgb(size_t(s.w) * s.h * 3);
     const bool large = size_t(s.w) * s.h > (size_t{1} << 20);
@@ -31,18 +30,12 @@ int main(int argc, char** argv) {
       rgb[i] = large ? uint8_t(i / 3 % s.w / 8 + i / 3 / s.w / 8 * (i % 3))
                      : uint8_t(i / 3 % s.w * 4 + (i * 40503u >> 12));
     }
-    unsigned char* jpeg = nullptr;
-    unsigned long size = 0;
-    if (tjCompress2(handle, rgb.data(), s.w, 0, s.h, TJPF_RGB, &jpeg, &size, s.subsampling, 80,
-                    s.flags) != 0) {
+    const std::vector<uint8_t> jpeg = compress_jpeg(rgb, s.w, s.h, s.subsampling, 80, s.flags);
+    FILE* f = std::fopen((std::string(argv[1]) + "/" + s.name + ".jpg").c_str(), "wb");
+    if (jpeg.empty() || f == nullptr || std::fwrite(jpeg.data(), 1, jpeg.size(), f) != jpeg.size() || std::fclose(f) != 0) {
       return 1;
     }
-    FILE* f = std::fopen((std::string(argv[1]) + "/" + s.name + ".jpg").c_str(), "wb");
-    const bool ok = f != nullptr && std::fwrite(jpeg, 1, size, f) == size && std::fclose(f) == 0;
-    tjFree(jpeg);
-    if (!ok) return 1;
   }
-  tjDestroy(handle);
   // Recipes of marker tricks (see jpeg_fuzz.cc): a baseline picture with a
   // comment of length 0, a repeated scan and a larger claimed size; a
   // progressive one padded, with a restart and a reserved marker.

@@ -22,7 +22,7 @@ struct Recipe {
 // shape means a too-small buffer), a new one-float constant, or any tensor
 // that exists already. Convolutions come often, so the chains after them are explored.
 std::vector<uint8_t> graph_from_recipe(const uint8_t* data, size_t size) {
-  static constexpr int32_t kCodes[] = {kConv2D, kDepthwiseConv2D, kAdd, kRelu, kRelu6, kPrelu, kNeg, kConv2D};
+  static constexpr Op kCodes[] = {kConv2D, kDepthwiseConv2D, kAdd, kRelu, kRelu6, kPrelu, kNeg, kConv2D};
   const Dims shapes[] = {{1, 4, 4, 2}, {1, 8, 8, 2}, {1, 2, 2, 2}, {1}, {1, 4, 4, 2}};
   Recipe r{data, size};
   ModelBuilder m;
@@ -30,7 +30,7 @@ std::vector<uint8_t> graph_from_recipe(const uint8_t* data, size_t size) {
   const std::vector<int> inputs = tensors;
   const int ops = 1 + r.next(8);
   for (int i = 0; i < ops; ++i) {
-    const int32_t code = kCodes[r.next(8)];
+    const Op code = kCodes[r.next(8)];
     const auto pick = [&] { return tensors[r.next(static_cast<int>(tensors.size()))]; };
     std::vector<int> in = {pick()};
     Options options;

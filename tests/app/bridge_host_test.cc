@@ -48,18 +48,6 @@ TEST(DatagramJson, FaceLineCarriesExactFloatsAndNamedBlendshapes) {
   EXPECT_NE(datagram_json(face_datagram(0)).find("\"found\":false"), std::string::npos);
 }
 
-TEST(DatagramJson, FaceWithAnyOtherPayloadLengthIsMalformed) {
-  wire::Bytes truncated = face_datagram(1);
-  truncated.pop_back();  // header still claims 236
-  wire::Bytes short_payload = wire::header(kToken, 4, 99, wire::kFace, 235);
-  short_payload.resize(wire::kHeaderSize + 235);  // consistent, but not a face
-  for (const wire::Bytes& d : {truncated, short_payload}) {
-    const std::string line = datagram_json(d);
-    EXPECT_NE(line.find("\"malformed\":true"), std::string::npos) << line;
-    EXPECT_EQ(line.find("found"), std::string::npos) << line;
-  }
-}
-
 wire::Bytes hands_datagram(size_t count) {
   return wire::hands(kToken, 5, 99, std::vector<wire::Hand>(count));
 }
@@ -95,18 +83,15 @@ TEST(DatagramJson, HandsLineCarriesEachHandWithExactFloats) {
   EXPECT_EQ(two.substr(two.size() - 12), ",[0,0,0]]}]}") << two;
 }
 
-TEST(DatagramJson, HandsThatDoNotDecodeAreMalformed) {
-  wire::Bytes three = wire::header(kToken, 5, 99, wire::kHands, 4 + 3 * 272);
-  three.resize(three.size() + 4 + 3 * 272);
-  three[48] = 3;  // consistent length, but more hands than a datagram may carry
-  wire::Bytes bad_flag = hands_datagram(1);
-  bad_flag[52] = 2;  // a handedness other than 0 or 1
+// What the decoders refuse (their own tests say what) is marked, not shown.
+TEST(DatagramJson, WhatDoesNotDecodeIsMalformed) {
   wire::Bytes truncated = hands_datagram(2);
   truncated.pop_back();
-  for (const wire::Bytes& d : {three, bad_flag, truncated}) {
+  for (const wire::Bytes& d : {truncated, wire::header(kToken, 4, 99, wire::kFace, 0)}) {
     const std::string line = datagram_json(d);
     EXPECT_NE(line.find("\"malformed\":true"), std::string::npos) << line;
     EXPECT_EQ(line.find("\"hands\":"), std::string::npos) << line;
+    EXPECT_EQ(line.find("found"), std::string::npos) << line;
   }
 }
 
@@ -119,10 +104,7 @@ TEST(RunSummary, CountsFacesAndHandsAndTakesTheMedianOfBusyWindows) {
   for (const size_t count : {2, 0, 2}) add_to_summary(s, hands_datagram(count));
   wire::Bytes truncated = face_datagram(1);
   truncated.pop_back();
-  add_to_summary(s, truncated);
-  wire::Bytes bad_hand = hands_datagram(2);
-  bad_hand[52] = 2;
-  add_to_summary(s, bad_hand);
+  add_to_summary(s, truncated);  // not counted
   add_to_summary(s, running(0, 50));  // a window without frames says nothing
   const std::string starting = "{\"state\":\"starting\",\"fps\":1,\"inference_ms\":7}";
   add_to_summary(s, wire::status(kToken, 1, starting));

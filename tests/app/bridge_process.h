@@ -5,8 +5,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <functional>
 #include <cstdlib>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,6 +26,19 @@ inline double seconds_since(Clock::time_point t) {
 inline std::string bridge_path() { return BRIDGE_BINARY_DIR "/app/bridge"; }
 inline std::string shared_models() { return BRIDGE_SHARED_DIR "/models"; }
 inline bool have_shared_models() { return access(BRIDGE_SHARED_DIR "/models/face", R_OK) == 0; }
+#define SKIP_WITHOUT_MODELS() \
+  if (!have_shared_models()) GTEST_SKIP() << "no models at " << shared_models()
+
+// A fresh folder for one test, removed with its object.
+struct ScratchDir {
+  const std::filesystem::path path;
+  explicit ScratchDir(const std::string& name)
+      : path(std::filesystem::temp_directory_path() / (name + "-" + std::to_string(getpid()))) {
+    std::filesystem::remove_all(path);
+    std::filesystem::create_directories(path);
+  }
+  ~ScratchDir() { std::filesystem::remove_all(path); }
+};
 
 inline std::string payload(const wire::Bytes& d) {
   return std::string(d.begin() + std::min(d.size(), wire::kHeaderSize), d.end());
@@ -74,7 +90,34 @@ struct RunningBridge {
   }
   // Reads and drops everything for `ms`.
   void skip_for(int ms) { next_status("\x01", ms); }
+
+  // Every datagram, heartbeating meanwhile, until `enough` holds for what
+  // came so far or `seconds` have passed.
+  std::vector<wire::Bytes> record(const std::function<bool(const std::vector<wire::Bytes>&)>& enough,
+                                  double seconds = 60) {
+    std::vector<wire::Bytes> got;
+    for (const auto start = Clock::now(); !enough(got) && seconds_since(start) < seconds;) {
+      if (auto d = receive_datagram(host, 50)) got.push_back(*d);
+      send_control(host, wire::kHeartbeat, 0);
+    }
+    return got;
+  }
+  // Stops the bridge and expects it to end with status 0.
+  void stop() {
+    send_control(host, wire::kStop, 0);
+    EXPECT_EQ(wait_bridge(host, 20000), 0);
+  }
 };
+
+// How many of `got` are of `type`; statuses in `state`.
+inline int count_of(const std::vector<wire::Bytes>& got, uint16_t type) {
+  return int(std::count_if(got.begin(), got.end(), [&](const wire::Bytes& d) { return type_of(d) == type; }));
+}
+inline int count_state(const std::vector<wire::Bytes>& got, const std::string& state) {
+  return int(std::count_if(got.begin(), got.end(), [&](const wire::Bytes& d) {
+    return type_of(d) == wire::kStatus && status_text(d, "state") == "\"" + state + "\"";
+  }));
+}
 
 // A finished run of the bridge with its captured output.
 struct Finished {

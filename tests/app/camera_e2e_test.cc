@@ -41,16 +41,11 @@ struct FakeCameras {
     unsetenv("FAKE_V4L2_LOG");
     fs::remove_all(dir);
   }
-  std::vector<std::string> log() const {
+  // The event log's lines that begin with `prefix`.
+  std::vector<std::string> events(const std::string& prefix = "") const {
     std::ifstream in(dir / "log");
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-  }
-  // Log lines that begin with `prefix`.
-  std::vector<std::string> events(const std::string& prefix) const {
     std::vector<std::string> found;
-    for (const std::string& line : log()) {
+    for (std::string line; std::getline(in, line);) {
       if (line.rfind(prefix, 0) == 0) found.push_back(line);
     }
     return found;
@@ -66,10 +61,7 @@ struct CameraRun {
   std::vector<wire::Bytes> sent;
   int exit_status = -1;
 
-  int count(uint16_t type) const {
-    return int(
-        std::count_if(sent.begin(), sent.end(), [&](auto& d) { return type_of(d) == type; }));
-  }
+  int count(uint16_t type) const { return count_of(sent, type); }
   int faces_found() const {
     return int(std::count_if(sent.begin(), sent.end(), [](auto& d) {
       return type_of(d) == wire::kFace && d[wire::kHeaderSize] == 1;
@@ -87,23 +79,22 @@ struct CameraRun {
 };
 
 // Starts a bridge on the fake device with face tracking, keeps it alive until
-// it has sent `faces` face datagrams (or it ended, or 30 s passed without a
-// face datagram: a bridge whose frames stopped), then ends it as `end` says
-// and waits for it. Judged by what was sent, not by time.
-CameraRun run_camera(int faces, End end) {
+// it has sent `faces` face datagrams or `running` running statuses (or it
+// ended, or 30 s passed without a face datagram: a bridge whose frames
+// stopped), then ends it as `end` says and waits for it. Judged by what was
+// sent, not by time.
+CameraRun run_camera(int faces, End end, int running = 1000) {
   RunningBridge b;
   b.start({"--device", kDevice, "--models", shared_models(), "--face"});
   CameraRun run;
   auto last_face = Clock::now();
-  int seen = 0;
-  while (seen < faces && seconds_since(last_face) < 30 && b.host.child > 0) {
+  int seen = 0, statuses = 0;
+  while (seen < faces && statuses < running && seconds_since(last_face) < 30 && b.host.child > 0) {
     const int status = wait_bridge(b.host, 0);
     if (status >= 0) run.exit_status = status;
     if (auto d = receive_datagram(b.host, 50)) {
-      if (type_of(*d) == wire::kFace) {
-        seen += 1;
-        last_face = Clock::now();
-      }
+      if (type_of(*d) == wire::kFace) seen += 1, last_face = Clock::now();
+      statuses += type_of(*d) == wire::kStatus && status_text(*d, "state") == "\"running\"";
       run.sent.push_back(*d);
     }
     send_control(b.host, wire::kHeartbeat, 0);
@@ -121,9 +112,6 @@ CameraRun run_camera(int faces, End end) {
   return run;
 }
 
-#define REQUIRE_MODELS() \
-  if (!have_shared_models()) GTEST_SKIP() << "no models at " << shared_models()
-
 // One kind of device per test case: each is a whole bridge run, slow under
 // the sanitizers.
 struct DeviceKind {
@@ -136,7 +124,7 @@ void PrintTo(const DeviceKind& k, std::ostream* out) { *out << k.name; }
 class CameraKinds : public testing::TestWithParam<DeviceKind> {};
 
 TEST_P(CameraKinds, TrackTheFaceAndReportTheCard) {
-  REQUIRE_MODELS();
+  SKIP_WITHOUT_MODELS();
   const DeviceKind& c = GetParam();
   FakeCameras fake(device(c.settings + kFrames));
   const CameraRun run = run_camera(12, End::kStop);
@@ -173,7 +161,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return info.param.name; });
 
 TEST(CameraEndToEnd, OnlyTheNewestOfWaitingFramesIsProcessed) {
-  REQUIRE_MODELS();
+  SKIP_WITHOUT_MODELS();
   // Three frames arrive at once; the two older ones are 64 x 48 grey. Any of
   // them processed would show as a status with that size.
   FakeCameras fake(device("format MJPG 640x480\nrate 10\nburst 3\n" + kFrames));
@@ -187,11 +175,13 @@ TEST(CameraEndToEnd, OnlyTheNewestOfWaitingFramesIsProcessed) {
   }
 }
 
+// Corrupt, empty, short (YUYV) or claiming more bytes than its buffer holds.
 TEST(CameraEndToEnd, ADamagedFrameCostsOnlyThatFrame) {
-  REQUIRE_MODELS();
-  for (const std::string damage : {"corrupt 3", "empty 2"}) {
+  SKIP_WITHOUT_MODELS();
+  for (const std::string damage : {"MJPG 640x480\ndamage corrupt 3", "MJPG 640x480\ndamage empty 2",
+                                   "MJPG 640x480\ndamage oversized 3", "YUYV 320x240\ndamage corrupt 3"}) {
     SCOPED_TRACE(damage);
-    FakeCameras fake(device("format MJPG 640x480\ndamage " + damage + "\n" + kFrames));
+    FakeCameras fake(device("format " + damage + "\n" + kFrames));
     const CameraRun run = run_camera(12, End::kStop);
     EXPECT_EQ(run.exit_status, 0);
     EXPECT_GE(run.count(wire::kFace), 12);
@@ -202,6 +192,23 @@ TEST(CameraEndToEnd, ADamagedFrameCostsOnlyThatFrame) {
     EXPECT_LE(size_t(run.count(wire::kFace)), fake.events("frame ").size() - damaged);
     EXPECT_TRUE(run.statuses("error").empty());
   }
+}
+
+// A driver that always has another frame must not hold the bridge in its
+// drain; one that settles on an empty size delivers no frame at all.
+TEST(CameraEndToEnd, ADriverNeverDryOrOfNoSize) {
+  SKIP_WITHOUT_MODELS();
+  {
+    FakeCameras fake(device("format YUYV 320x240\nflood\n" + kFrames));
+    const CameraRun run = run_camera(12, End::kStop);
+    EXPECT_EQ(run.exit_status, 0);
+    EXPECT_GE(run.count(wire::kFace), 12);
+  }
+  FakeCameras fake(device("format YUYV 640x480\ngrant 0x0\n" + kFrames));
+  const CameraRun run = run_camera(1, End::kStop, 3);
+  EXPECT_EQ(run.exit_status, 0);
+  EXPECT_EQ(run.count(wire::kFace), 0);
+  EXPECT_EQ(run.statuses("running").size(), 3u);
 }
 
 struct ExposureCase {
@@ -215,7 +222,7 @@ void PrintTo(const ExposureCase& c, std::ostream* out) { *out << c.name; }
 class ExposurePriority : public testing::TestWithParam<ExposureCase> {};
 
 TEST_P(ExposurePriority, IsRestoredHoweverTheRunEnds) {
-  REQUIRE_MODELS();
+  SKIP_WITHOUT_MODELS();
   const ExposureCase& c = GetParam();
   FakeCameras fake(device("format MJPG 640x480\n" + c.exposure + kFrames));
   const CameraRun run = run_camera(5, c.end);
@@ -239,7 +246,7 @@ INSTANTIATE_TEST_SUITE_P(
 // filled is then out of reach for good, and the buffers would run out one by
 // one while the status reported 0 fps for ever).
 TEST(CameraEndToEnd, AnUnplugOrAStrayBufferEndsTheRunWithCameraLost) {
-  REQUIRE_MODELS();
+  SKIP_WITHOUT_MODELS();
   for (const std::string how : {"unplug 8 poll", "unplug 8 dequeue", "stray_index 8"}) {
     SCOPED_TRACE(how);
     FakeCameras fake(device("format MJPG 640x480\nexposure 1\n" + how + "\n" + kFrames));
@@ -261,7 +268,7 @@ TEST(CameraEndToEnd, AnUnplugOrAStrayBufferEndsTheRunWithCameraLost) {
 }
 
 TEST(CameraEndToEnd, ADeviceThatCannotStartIsUnavailable) {
-  REQUIRE_MODELS();
+  SKIP_WITHOUT_MODELS();
   const std::string busy = " is busy; close other programs using it.\"";
   struct Case {
     std::string settings, message;
@@ -303,6 +310,7 @@ TEST(CameraDiscoveryEndToEnd, ListsUsableDevicesInPathOrderWithTheirSizes) {
       "device /dev/videofake7\nbusy open\nformat MJPG 640x480\n"
       "device /dev/videofake8\ninterrupt\ncard Eight\nformat GREY 320x240\nformat YUYV 160x120\n"
       "device /dev/videofake9\nendless\ncard Nine\nformat YUYV 320x240 160x120\n"  // never says "no more"
+      "device /dev/videofake11\ninterrupt always\nformat MJPG 640x480\n"
       "device /dev/fakecam\nformat MJPG 640x480\n");
   const Finished f = run_to_end({"--discover"});
   EXPECT_EQ(f.status, 0);
@@ -318,12 +326,12 @@ TEST(CameraDiscoveryEndToEnd, ListsUsableDevicesInPathOrderWithTheirSizes) {
   // Only queries: every device is closed before the next one is opened, and
   // nothing is streamed or changed.
   bool open = false;
-  for (const std::string& line : fake.log()) {
+  for (const std::string& line : fake.events()) {
     EXPECT_FALSE(open && line != "close") << line;
     open = line.rfind("open", 0) == 0 && line != "open /dev/videofake7";  // that one is busy
   }
   std::vector<std::string> order;
-  for (const char* n : {"1", "2", "3", "4", "5", "6", "7", "8", "9", "10"}) {
+  for (const char* n : {"1", "2", "3", "4", "5", "6", "7", "8", "9", "10", "11"}) {
     order.push_back(std::string("open /dev/videofake") + n);
   }
   EXPECT_EQ(fake.events("open"), order);

@@ -13,9 +13,9 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(InstalledBridge, RunsFromAMovedFolderWithItsOwnRuntimeAndModels) {
-  if (!have_shared_models()) GTEST_SKIP() << "no models at " << shared_models();
-  const fs::path dir = fs::temp_directory_path() / ("bridge-install-" + std::to_string(getpid()));
-  fs::remove_all(dir);
+  SKIP_WITHOUT_MODELS();
+  const ScratchDir scratch("bridge-install");
+  const fs::path& dir = scratch.path;
   const std::string install =
       "cmake --install '" BRIDGE_BINARY_DIR "' --prefix '" + (dir / "installed").string() + "' >/dev/null";
   ASSERT_EQ(std::system(install.c_str()), 0) << install;
@@ -31,13 +31,9 @@ TEST(InstalledBridge, RunsFromAMovedFolderWithItsOwnRuntimeAndModels) {
   b.start({"--frames", BRIDGE_SHARED_DIR "/frames", "--face"}, (folder / "bridge").string());
   fs::current_path(before);
   int found = 0;
-  for (int i = 0; i < 400 && found < 3; ++i) {
-    const auto d = receive_datagram(b.host, 50);
-    if (d && type_of(*d) == wire::kStatus) {
-      EXPECT_EQ(payload(*d).find("error"), std::string::npos) << payload(*d);
-    }
-    if (d && type_of(*d) == wire::kFace) found += (*d)[wire::kHeaderSize] == 1;
-    send_control(b.host, wire::kHeartbeat, 0);
+  for (const wire::Bytes& d : b.record([](auto& got) { return count_of(got, wire::kFace) >= 3; }, 20)) {
+    EXPECT_EQ(payload(d).find("\"error\""), std::string::npos) << payload(d);
+    found += type_of(d) == wire::kFace && d[wire::kHeaderSize] == 1;
   }
   EXPECT_EQ(found, 3) << "a face tracked with the folder's own models";
   // The runtime library mapped into the child is the folder's, not the build's.
@@ -45,9 +41,7 @@ TEST(InstalledBridge, RunsFromAMovedFolderWithItsOwnRuntimeAndModels) {
   const std::string mapped((std::istreambuf_iterator<char>(maps)), std::istreambuf_iterator<char>());
   EXPECT_NE(mapped.find((folder / "lib/libLiteRt.so").string()), std::string::npos);
   EXPECT_EQ(mapped.find(BRIDGE_BINARY_DIR "/runtime/libLiteRt.so"), std::string::npos);
-  send_control(b.host, wire::kStop, 0);
-  EXPECT_EQ(wait_bridge(b.host, 20000), 0);
-  fs::remove_all(dir);
+  b.stop();
 }
 
 }  // namespace

@@ -33,37 +33,53 @@ TEST(StatusDocument, EscapesFreeTextsAndReportsOptionBits) {
   EXPECT_NE(doc.find("\"hands_message\":\"bad \\\"file\\\"\\\\\\u000a\""), std::string::npos);
 }
 
+// The longest free text loses what the document is too long by, keeping the
+// longest prefix of whole UTF-8 characters that fits, marked with an ellipsis.
 TEST(StatusDocument, OverlongTextsAreShortenedToFitTheDatagram) {
+  const std::string ellipsis = "\xE2\x80\xA6", euro = "\xE2\x82\xAC";
+  const auto message_of = [](const std::string& doc) {
+    const size_t from = doc.find("\"message\":\"") + 11;
+    return doc.substr(from, doc.find("\",\"camera\"") - from);
+  };
   FreshState s;
   s.hands_message = std::string(300, 'h');
-  // Control bytes quote to six characters each: the cut must account for that.
-  for (const std::string& message :
-       {std::string(5000, 'm'), std::string(5000, '\n'), std::string(2000, 'x') + "\xE2\x80\xA6" +
-                                                              std::string(3000, 'y')}) {
-    const std::string doc = status_document(s, "error", "models_missing", message);
+  std::string doc = status_document(s, "error", "models_missing", std::string(5000, 'm'));
+  EXPECT_EQ(doc.size(), wire::kMaxStatusDocument);
+  std::string kept = message_of(doc);
+  EXPECT_EQ(kept, std::string(kept.size() - 3, 'm') + ellipsis);
+  EXPECT_NE(doc.find("\"hands_message\":\"" + std::string(300, 'h') + "\""), std::string::npos);
+  for (size_t n : {1400, 1401, 1402}) {  // the cut falls on each byte of a character
+    std::string message;
+    for (size_t k = 0; k < n; ++k) message += euro;
+    doc = status_document(s, "error", "x", message);
+    kept = message_of(doc);
     EXPECT_LE(doc.size(), wire::kMaxStatusDocument);
-    EXPECT_GT(doc.size(), wire::kMaxStatusDocument - 8);  // shortened, not dropped
-    EXPECT_NE(doc.find(std::string(300, 'h')), std::string::npos);  // the short text kept
-    EXPECT_EQ(doc.back(), '}');
-    EXPECT_NO_THROW(wire::status(s.token, 1, doc));
+    EXPECT_GT(doc.size(), wire::kMaxStatusDocument - euro.size()) << n;
+    EXPECT_EQ(kept, message.substr(0, kept.size() - 3) + ellipsis) << n;
+    EXPECT_EQ(kept.size() % 3, 0u) << n;
   }
+  // Control bytes quote to six characters each.
+  doc = status_document(s, "error", "x", std::string(5000, '\n'));
+  EXPECT_LE(doc.size(), wire::kMaxStatusDocument);
+  EXPECT_GT(doc.size(), wire::kMaxStatusDocument - 6);
   s.hands_message = std::string(6000, 'h');
   s.camera_name = std::string(5000, 'c');
-  const std::string doc = status_document(s, "error", "x", std::string(7000, 'm'));
+  doc = status_document(s, "error", "x", std::string(7000, 'm'));
   EXPECT_LE(doc.size(), wire::kMaxStatusDocument);
+  EXPECT_NO_THROW(wire::status(s.token, 1, doc));
 }
 
 TEST(RunningStatus, WindowStatisticsArePlainAverages) {
   FreshState s;
   s.window_start = 0;
-  s.window.frame_count = 30;
-  s.window.inference_ms_sum = 60.0;
-  s.window.frame_luma_sum = 3000.0;
+  s.window.frame_count = 40;
+  s.window.inference_ms_sum = 80.0;
+  s.window.frame_luma_sum = 4000.0;
   s.window.face_frames = 30;
   s.window.faces_found = 12;
   s.window.face_luma_sum = 1200.0;
   send_running_status(s, 1'000'123'000);  // the socket is closed: the send is lost silently
-  EXPECT_NEAR(s.fps, 29.99631, 1e-4);
+  EXPECT_NEAR(s.fps, 39.99508, 1e-4);
   EXPECT_DOUBLE_EQ(s.inference_ms, 2.0);
   EXPECT_DOUBLE_EQ(s.frame_luma, 100.0);
   EXPECT_DOUBLE_EQ(s.face_found, 0.4);

@@ -84,6 +84,8 @@ TEST(WeightedNms, BlendsGroupsByScore) {
   EXPECT_EQ(edges(weighted_nms(in, 0.9f, 5).at(1)), edges(in[0]));
   EXPECT_EQ(weighted_nms(in, 0.9f, 1).size(), 1u);
   EXPECT_TRUE(weighted_nms(in, 0.3f, 0).empty());
+  // An overlap of exactly the threshold merges: 50 / 100 against 0.5.
+  EXPECT_EQ(weighted_nms({box(0.9f, 0, 10), box(0.8f, 0, 10, 0, 5)}, 0.5f, 5).size(), 1u);
 
   // B joins A (overlap 0.43); C overlaps B as much but A only by 0.11, so C
   // stands alone rather than pulling B into a second group.
@@ -111,6 +113,8 @@ TEST(RotatedRectOps, Examples) {
   EXPECT_FLOAT_EQ(iou(a, {6, 5, 10, 10, 1.2f}), 90.0f / 110.0f);  // rotation ignored
   EXPECT_FLOAT_EQ(iou(a, {5, 7, 4, 2, 0}), 0.08f);
   EXPECT_EQ(iou(a, {15, 5, 10, 10, 0}), 0.0f);  // touching
+  EXPECT_EQ(iou(a, {25, 5, 10, 10, 0}), 0.0f);  // apart side by side
+  EXPECT_EQ(iou(a, {5, 25, 10, 10, 0}), 0.0f);  // apart one above the other
 
   EXPECT_EQ(normalize_radians(kPi), -kPi);
   EXPECT_NEAR(normalize_radians(3 * kPi), -kPi, 1e-5f);

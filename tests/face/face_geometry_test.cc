@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
@@ -142,7 +143,12 @@ TEST(FaceGeometryLoad, ReadsFilesAndNamesThemOnFailure) {
   FaceGeometry g;
   std::string error;
   EXPECT_TRUE(g.load(path, error)) << error;
-  for (const std::string& bad : {(dir / "missing").string(), dir.string()}) {
+  // A FIFO (whose open would wait for a writer) and a device that never ends
+  // are refused unread.
+  std::filesystem::remove(dir / "fifo");
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  for (const std::string& bad : {(dir / "missing").string(), dir.string(), (dir / "fifo").string(),
+                                 std::string("/dev/zero")}) {
     EXPECT_FALSE(g.load(bad, error));
     EXPECT_EQ(error, "Invalid face geometry metadata: " + bad + ".");
   }

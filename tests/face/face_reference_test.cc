@@ -8,6 +8,7 @@
 #include <cmath>
 #include <filesystem>
 
+#include "app/face_stage.h"
 #include "face/face_tracker.h"
 #include "image/load_image.h"
 #include "tests/support/tracking_reference.h"
@@ -17,10 +18,8 @@ namespace {
 namespace fs = std::filesystem;
 const fs::path kShared = BRIDGE_SHARED_DIR;
 
-float vertical_fov_of(const Image& image) {
-  return 2.0f * std::atan(std::tan(60.0f * 3.1415927f / 360.0f) * image.height / image.width) *
-         180.0f / 3.1415927f;
-}
+// What the bridge's face stage passes for a 60 degree camera.
+float vertical_fov_of(const Image& image) { return vertical_fov(60.0f, image.width, image.height); }
 
 // Angle in degrees between two unit quaternions (x, y, z, w).
 double rotation_degrees(const std::array<float, 4>& a, const nlohmann::json& b) {
@@ -33,7 +32,7 @@ struct Agreement {
   int frames = 0;
   int found_mismatches = 0;
   int detector_mismatches = 0;
-  std::vector<double> blendshape, rotation, landmark;
+  std::vector<double> blendshape, rotation, landmark, translation;  // translation: relative
 };
 
 void compare(const FaceTracker& tracker, const FaceResult& ours, const nlohmann::json& ref,
@@ -48,6 +47,11 @@ void compare(const FaceTracker& tracker, const FaceResult& ours, const nlohmann:
   }
   a.blendshape.push_back(worst);
   a.rotation.push_back(rotation_degrees(ours.pose.rotation, ref["pose"]["rotation"]));
+  const auto& t = ref["pose"]["translation"];
+  const std::array<double, 3> r = {t[0].get<double>(), t[1].get<double>(), t[2].get<double>()};
+  a.translation.push_back(std::hypot(ours.pose.translation[0] - r[0], ours.pose.translation[1] - r[1],
+                                     ours.pose.translation[2] - r[2]) /
+                          std::hypot(r[0], r[1], r[2]));
   worst = 0;
   for (size_t i = 0; i < ours.landmarks.size(); ++i) {
     const auto& p = ref["landmarks"][i];
@@ -91,8 +95,9 @@ TEST_F(FaceReference, FollowsTheSampleFramesLikeTheRealRuntime) {
   EXPECT_LE(land95, 1.5);
   EXPECT_LE(percentile(a.landmark, 0.5), 0.05);
   EXPECT_LE(percentile(a.blendshape, 0.5), 0.002);
-  std::printf("p95: blendshape %.4f, rotation %.3f deg, landmark %.3f px; max landmark %.3f\n",
-              blend95, rot95, land95, percentile(a.landmark, 1.0));
+  EXPECT_LE(percentile(a.translation, 0.5), 0.01);
+  std::printf("p95: blendshape %.4f, rotation %.3f deg, landmark %.3f px, translation %.4f; max landmark %.3f\n",
+              blend95, rot95, land95, percentile(a.translation, 0.95), percentile(a.landmark, 1.0));
 }
 
 TEST_F(FaceReference, FindsFacesOnPhotographsLikeTheRealRuntime) {
@@ -109,6 +114,7 @@ TEST_F(FaceReference, FindsFacesOnPhotographsLikeTheRealRuntime) {
   EXPECT_GT(a.frames, 10);
   EXPECT_LE(percentile(a.blendshape, 0.95), 0.03);
   EXPECT_LE(percentile(a.rotation, 0.95), 1.0);
+  EXPECT_LE(percentile(a.translation, 0.95), 0.01);  // stills of many sizes and shapes
 }
 
 }  // namespace

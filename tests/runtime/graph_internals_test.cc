@@ -28,8 +28,10 @@ TEST(GraphInternals, FusionDecisions) {
     return graph ? std::pair{graph->num_steps(), graph->arena_bytes()} : std::pair<size_t, size_t>{0, 0};
   };
   // After a 1x1 conv: residual ADD and PRELU fuse; so does a PRELU whose slope is dequantized after the
-  // conv; an intermediate read elsewhere stays; a residual computed after the conv still fuses.
-  for (auto [chain, expected] : {std::pair{0, 1u}, std::pair{1, 1u}, std::pair{2, 3u}, std::pair{3, 2u}}) {
+  // conv; an intermediate read elsewhere stays; a residual computed after the conv still fuses; an ADD
+  // that broadcasts and a PRELU whose slope varies along a row stay apart (and the graph compiles).
+  for (auto [chain, expected] :
+       {std::pair{0, 1u}, std::pair{1, 1u}, std::pair{2, 3u}, std::pair{3, 2u}, std::pair{4, 2u}, std::pair{5, 2u}}) {
     ModelBuilder m;
     const int in = m.tensor(s);
     const int conv =
@@ -39,6 +41,8 @@ TEST(GraphInternals, FusionDecisions) {
     if (chain < 2) m.io({in}, {m.op(kPrelu, {chain ? conv : m.op(kAdd, {conv, in}, s), slope}, s)});
     if (chain == 2) m.io({in}, {m.op(kAdd, {conv, in}, s), m.op(kNeg, {conv}, s)});
     if (chain == 3) m.io({in}, {m.op(kAdd, {conv, m.op(kNeg, {in}, s)}, s)});
+    if (chain == 4) m.io({in}, {m.op(kAdd, {conv, m.constant({1, 1, 1, 2}, {1, 2})}, s)});
+    if (chain == 5) m.io({in}, {m.op(kPrelu, {conv, m.constant({1, 4, 1, 2}, Floats(8, 0.1f))}, s)});
     EXPECT_EQ(steps(m).first, expected) << chain;
   }
   // A spatial PAD folds into a VALID conv only; a channel PAD never.

@@ -1,7 +1,6 @@
 #include "tests/runtime/model_builder.h"
 
 #include <algorithm>
-#include <random>
 
 namespace testing_models {
 
@@ -111,14 +110,6 @@ Result run(const std::vector<uint8_t>& bytes, const std::vector<Floats>& inputs)
   LiteRtDestroyModel(model);
   LiteRtDestroyEnvironment(env);
   return r;
-}
-
-Floats random_floats(size_t n, uint32_t seed, float lo, float hi) {
-  std::mt19937 rng(seed);
-  std::uniform_real_distribution<float> dist(lo, hi);
-  Floats v(n);
-  for (float& x : v) x = dist(rng);
-  return v;
 }
 
 size_t count(const Dims& d) {

@@ -12,6 +12,7 @@
 #include "runtime/litert.h"
 #include "runtime/schema/model_generated.h"
 #include "tests/kernels/guarded.h"
+#include "tests/support/conv_reference.h"
 
 namespace testing_models {
 
@@ -21,12 +22,19 @@ using Floats = std::vector<float>;
 using Act = fb::ActivationFunctionType;
 constexpr Act kNone = fb::ActivationFunctionType_NONE, kRelu6Act = fb::ActivationFunctionType_RELU6;
 
-enum Op : int32_t {
-  kAdd = 0, kConcatenation = 2, kConv2D = 3, kDepthwiseConv2D = 4, kDequantize = 6, kFullyConnected = 9,
-  kLogistic = 14, kMaxPool2D = 17, kMul = 18, kRelu = 19, kRelu6 = 21, kReshape = 22, kResizeBilinear = 23,
-  kTanh = 28, kPad = 34, kTranspose = 39, kMean = 40, kSub = 41, kDiv = 42, kStridedSlice = 45, kPrelu = 54,
-  kNeg = 59, kSum = 74, kSqrt = 75, kRsqrt = 76, kSquaredDifference = 99
-};
+// Operator codes: the schema's generated enumeration, under short names.
+using Op = fb::BuiltinOperator;
+constexpr Op kAdd = fb::BuiltinOperator_ADD, kConcatenation = fb::BuiltinOperator_CONCATENATION,
+             kConv2D = fb::BuiltinOperator_CONV_2D, kDepthwiseConv2D = fb::BuiltinOperator_DEPTHWISE_CONV_2D,
+             kDequantize = fb::BuiltinOperator_DEQUANTIZE, kFullyConnected = fb::BuiltinOperator_FULLY_CONNECTED,
+             kLogistic = fb::BuiltinOperator_LOGISTIC, kMaxPool2D = fb::BuiltinOperator_MAX_POOL_2D,
+             kMul = fb::BuiltinOperator_MUL, kRelu = fb::BuiltinOperator_RELU, kRelu6 = fb::BuiltinOperator_RELU6,
+             kReshape = fb::BuiltinOperator_RESHAPE, kResizeBilinear = fb::BuiltinOperator_RESIZE_BILINEAR,
+             kTanh = fb::BuiltinOperator_TANH, kPad = fb::BuiltinOperator_PAD, kTranspose = fb::BuiltinOperator_TRANSPOSE,
+             kMean = fb::BuiltinOperator_MEAN, kSub = fb::BuiltinOperator_SUB, kDiv = fb::BuiltinOperator_DIV,
+             kStridedSlice = fb::BuiltinOperator_STRIDED_SLICE, kPrelu = fb::BuiltinOperator_PRELU,
+             kNeg = fb::BuiltinOperator_NEG, kSum = fb::BuiltinOperator_SUM, kSqrt = fb::BuiltinOperator_SQRT,
+             kRsqrt = fb::BuiltinOperator_RSQRT, kSquaredDifference = fb::BuiltinOperator_SQUARED_DIFFERENCE;
 
 using Options =
     std::function<std::pair<fb::BuiltinOptions, flatbuffers::Offset<void>>(flatbuffers::FlatBufferBuilder&)>;
@@ -55,12 +63,12 @@ class ModelBuilder {
   int half(Dims shape, const std::vector<uint16_t>& v) { return add(std::move(shape), fb::TensorType_FLOAT16, v); }
   void mark_variable(int t) { tensors_[t].variable = true; }
   // An operator writing a new tensor of `shape`, returned; -1 in `in` omits an optional input.
-  int op(int32_t code, std::vector<int> in, Dims shape, Options o = {}) {
+  int op(Op code, std::vector<int> in, Dims shape, Options o = {}) {
     const int out = tensor(std::move(shape));
     write(code, std::move(in), out, std::move(o));
     return out;
   }
-  void write(int32_t code, std::vector<int> in, int out, Options o = {}) {
+  void write(Op code, std::vector<int> in, int out, Options o = {}) {
     ops_.push_back({code, std::move(in), out, std::move(o)});
   }
   void io(std::vector<int> in, std::vector<int> out) { inputs_ = std::move(in), outputs_ = std::move(out); }
@@ -86,7 +94,7 @@ class ModelBuilder {
     bool variable = false;
   };
   struct Operator {
-    int32_t code;
+    Op code;
     std::vector<int> in;
     int out;
     Options options;
@@ -110,7 +118,7 @@ struct Result {
 };
 Result run(const std::vector<uint8_t>& bytes, const std::vector<Floats>& inputs = {});
 
-Floats random_floats(size_t n, uint32_t seed, float lo = -1.f, float hi = 1.f);
+using conv_reference::random_floats;
 size_t count(const Dims& d);
 // Calls fn(index) for every index of `shape` in row-major order.
 void for_each_index(const Dims& shape, const std::function<void(const std::vector<int>&)>& fn);

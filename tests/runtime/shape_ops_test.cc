@@ -8,7 +8,7 @@ namespace {
 using Ints = std::vector<int32_t>;
 
 // One input of `shape` through one operator, with int32 constants after it.
-ModelBuilder one_op(int32_t code, const Dims& shape, const Dims& out, Options o,
+ModelBuilder one_op(Op code, const Dims& shape, const Dims& out, Options o,
                     const std::vector<std::pair<Dims, Ints>>& constants) {
   ModelBuilder m;
   std::vector<int> ins = {m.tensor(shape)};
@@ -33,7 +33,7 @@ Floats gather(const Floats& x, const Dims& shape, const Dims& out,
 
 TEST(ShapeOps, MeanAndSumOverAxes) {
   struct Case {
-    int32_t code;
+    Op code;
     Dims shape;
     Ints axes;
     bool keep, scalar_axis;

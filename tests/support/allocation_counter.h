@@ -9,3 +9,11 @@ void start_counting();
 
 // Stops counting and returns the allocations since start_counting().
 long stop_counting();
+
+// The allocations made while `f` runs.
+template <typename F>
+long allocations_of(F&& f) {
+  start_counting();
+  f();
+  return stop_counting();
+}

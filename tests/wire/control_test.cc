@@ -11,8 +11,9 @@ TEST(Control, RoundTripsWithLittleEndianLayoutAndChecksToken) {
   ASSERT_EQ(d.size(), 48u);
   EXPECT_EQ(std::string(d.begin(), d.begin() + 8), std::string("ASWC\x01\x00\x06\x00", 8));
   EXPECT_TRUE(std::equal(kToken.begin(), kToken.end(), d.begin() + 8));
-  EXPECT_EQ(d[24], 0x08);
+  EXPECT_EQ(d[24], 0x08);  // every integer little-endian
   EXPECT_EQ(d[31], 0x01);
+  EXPECT_EQ(wire::get_u64(d.data() + 32), 5u);
   const auto c = wire::decode_control(d, kToken);
   ASSERT_TRUE(c);
   EXPECT_EQ(c->type, wire::kOptions);

@@ -56,7 +56,8 @@ void produce(FakeDriver& d, bool fresh) {
   if (!payload.empty()) {
     (void)!pwrite(d.memfd, payload.data(), payload.size(), off_t(index * d.buffer_bytes));
   }
-  d.filled.push_back({index, uint32_t(payload.size()), d.sequence - 1});
+  const bool oversized = damaged && s.damage == FakeDamage::kOversized;
+  d.filled.push_back({index, uint32_t(oversized ? d.buffer_bytes + 1 : payload.size()), d.sequence - 1});
   if (!fresh) return;
   d.log("frame " + std::to_string(d.delivered) + " buffer " + std::to_string(index) +
         (damaged ? " damaged" : ""));
@@ -98,7 +99,7 @@ int set_format(FakeDriver& d, v4l2_format& f) {
   if (format == nullptr) format = &s.formats.front();
   v4l2_pix_format& pix = f.fmt.pix;
   pix.pixelformat = format->fourcc;
-  if (s.grant_width > 0) {
+  if (s.grant) {
     pix.width = s.grant_width;
     pix.height = s.grant_height;
   }
@@ -148,6 +149,7 @@ int dequeue(FakeDriver& d, v4l2_buffer& b) {
     unplug(d);
     return fail(ENODEV);
   }
+  if (d.streaming && d.filled.empty() && d.script->flood) produce(d, true);
   if (!d.streaming || d.filled.empty()) return fail(d.streaming ? EAGAIN : EINVAL);
   const FakeDriver::Filled f = d.filled.front();
   d.filled.pop_front();
@@ -221,6 +223,7 @@ int stream(FakeDriver& d, unsigned long request, const v4l2_buf_type& type) {
 }  // namespace
 
 int fake_ioctl(FakeDriver& d, unsigned long request, void* arg) {
+  if (d.script->interrupt_always) return fail(EINTR);
   if (d.script->interrupt) {
     d.interrupt_next = !d.interrupt_next;
     if (!d.interrupt_next) return fail(EINTR);
@@ -276,6 +279,7 @@ int fake_ioctl(FakeDriver& d, unsigned long request, void* arg) {
 }
 
 int fake_poll(FakeDriver& d, int timeout_ms, short& revents) {
+  if (d.script->interrupt_always) return fail(EINTR);
   if (d.script->interrupt) {
     d.interrupt_next = !d.interrupt_next;
     if (!d.interrupt_next) return fail(EINTR);

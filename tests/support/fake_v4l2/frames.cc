@@ -7,6 +7,8 @@
 #include <fstream>
 #include <iterator>
 
+#include "tests/support/compress_jpeg.h"
+
 namespace {
 
 struct Rgb {
@@ -49,19 +51,7 @@ bool decode(const FakeBytes& jpeg, Rgb& out) {
 
 // 4:2:2 like a webcam's MJPEG, and without optimised tables, so the standard
 // ones apply and may be left out.
-FakeBytes encode(const Rgb& rgb) {
-  tjhandle tj = tjInitCompress();
-  unsigned char* data = nullptr;
-  unsigned long size = 0;
-  FakeBytes out;
-  if (tjCompress2(tj, rgb.pixels.data(), rgb.width, 0, rgb.height, TJPF_RGB, &data, &size,
-                  TJSAMP_422, 85, 0) == 0) {
-    out.assign(data, data + size);
-  }
-  tjFree(data);
-  tjDestroy(tj);
-  return out;
-}
+FakeBytes encode(const Rgb& rgb) { return compress_jpeg(rgb.pixels, rgb.width, rgb.height, TJSAMP_422, 85); }
 
 Rgb grey(uint32_t width, uint32_t height) {
   return {int(width), int(height), std::vector<uint8_t>(size_t(width) * height * 3, 128)};

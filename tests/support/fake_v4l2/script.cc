@@ -89,7 +89,7 @@ const std::map<std::string, Setter>& setters() {
       {"grant",
        [](std::istringstream& in, FakeDeviceScript& d) {
          std::string word;
-         return bool(in >> word) && read_size(word, d.grant_width, d.grant_height);
+         return d.grant = bool(in >> word) && read_size(word, d.grant_width, d.grant_height);
        }},
       {"buffers", number(&FakeDeviceScript::buffers)},
       {"exposure", number(&FakeDeviceScript::exposure_priority)},
@@ -101,13 +101,21 @@ const std::map<std::string, Setter>& setters() {
       {"damage",
        [](std::istringstream& in, FakeDeviceScript& d) {
          return choice(&FakeDeviceScript::damage,
-                       {{"corrupt", FakeDamage::kCorrupt}, {"empty", FakeDamage::kEmpty}})(in, d) &&
+                       {{"corrupt", FakeDamage::kCorrupt}, {"empty", FakeDamage::kEmpty},
+                        {"oversized", FakeDamage::kOversized}})(in, d) &&
                 bool(in >> d.damage_every) && d.damage_every > 0;
        }},
       {"busy", choice(&FakeDeviceScript::busy, {{"open", FakeBusy::kOpen},
                                                 {"reqbufs", FakeBusy::kReqbufs},
                                                 {"streamon", FakeBusy::kStreamon}})},
-      {"interrupt", flag(&FakeDeviceScript::interrupt)},
+      {"interrupt",
+       [](std::istringstream& in, FakeDeviceScript& d) {
+         std::string word;
+         d.interrupt = true;
+         d.interrupt_always = bool(in >> word);
+         return !d.interrupt_always || word == "always";
+       }},
+      {"flood", flag(&FakeDeviceScript::flood)},
       {"stray_index",
        [](std::istringstream& in, FakeDeviceScript& d) { return bool(in >> d.stray_after) && d.stray_after > 0; }},
       {"endless", flag(&FakeDeviceScript::endless)},

@@ -15,7 +15,7 @@ struct FakeFormat {
 
 enum class FakeBusy { kNever, kOpen, kReqbufs, kStreamon };
 enum class FakeUnplug { kNever, kPoll, kDequeue };
-enum class FakeDamage { kNone, kCorrupt, kEmpty };
+enum class FakeDamage { kNone, kCorrupt, kEmpty, kOversized };
 
 struct FakeDeviceScript {
   std::string path;  // e.g. /dev/videofake0; never exists on disk
@@ -25,7 +25,8 @@ struct FakeDeviceScript {
   bool legacy_caps = false;    // no V4L2_CAP_DEVICE_CAPS: `capabilities` is the node's
   std::vector<FakeFormat> formats;
   bool refuse_other_formats = false;  // S_FMT of an unoffered format: EINVAL, not another one
-  uint32_t grant_width = 0, grant_height = 0;  // S_FMT's answer; 0: the size asked for
+  bool grant = false;                          // S_FMT answers this size, not the one asked for
+  uint32_t grant_width = 0, grant_height = 0;
   uint32_t buffers = 0;                        // granted by REQBUFS; 0: as many as asked
   int exposure_priority = -1;                  // -1: no such control
   std::string frames_dir;                      // JPEG files played in byte order, cycled
@@ -33,10 +34,12 @@ struct FakeDeviceScript {
   int burst = 1;               // frames delivered at each tick, all but the last stale; a tick
                                // finding fewer free buffers is lost whole
   bool strip_huffman = false;  // MJPEG without its Huffman tables, as webcams send it
-  FakeDamage damage = FakeDamage::kNone;
-  int damage_every = 0;  // every Nth frame is damaged
+  FakeDamage damage = FakeDamage::kNone;  // oversized: claims a byte more than its buffer
+  int damage_every = 0;                    // every Nth frame is damaged
   FakeBusy busy = FakeBusy::kNever;
-  bool interrupt = false;  // every call fails once with EINTR before it works
+  bool interrupt = false;         // every call fails once with EINTR before it works
+  bool interrupt_always = false;  // every call fails with EINTR
+  bool flood = false;             // a dequeue always finds a frame: never EAGAIN
   bool endless = false;    // every format and size index answers, however high
   FakeUnplug unplug = FakeUnplug::kNever;
   int unplug_after = 0;  // frames delivered before the device goes away
@@ -50,9 +53,9 @@ struct FakeDeviceScript {
 //   legacy_caps                 format FOURCC WxH... | format FOURCC step
 //   refuse_other_formats        grant WxH            buffers N
 //   exposure N                  frames DIR           rate FPS       burst N
-//   strip_huffman               damage corrupt|empty N
-//   busy open|reqbufs|streamon  interrupt            unplug N poll|dequeue
-//   endless                     stray_index N
+//   strip_huffman               damage corrupt|empty|oversized N
+//   busy open|reqbufs|streamon  interrupt [always]   unplug N poll|dequeue
+//   endless                     stray_index N        flood
 // False with `error` naming the line when a line is not understood.
 bool parse_script(const std::string& text, std::vector<FakeDeviceScript>& devices,
                   std::string& error);
