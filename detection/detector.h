@@ -14,7 +14,7 @@
 // decoded, overlapping candidates merged, and each survivor turned into the
 // region its landmark model reads. What differs between the face and palm
 // detectors is this description.
-struct DetectorSpec {
+struct DetectorDescription {
   int input_size = 0;               // the input is input_size^2 RGB pixels
   float input_min = 0.0f;           // what pixel value 0 becomes
   float input_max = 1.0f;           // what pixel value 255 becomes
@@ -37,17 +37,17 @@ struct DetectorSpec {
 
 // Whether the model has the one input and the box and score outputs the
 // description implies.
-bool detector_fits(const InferenceModel& model, const DetectorSpec& spec);
+bool detector_fits(const InferenceModel& model, const DetectorDescription& desc);
 
 // The anchors of the detectors' four-layer SSD grid for the input size.
-std::vector<Anchor> detector_anchors(const DetectorSpec& spec);
+std::vector<Anchor> detector_anchors(const DetectorDescription& desc);
 
 // Runs the detector on `image`: at most `max_detections` candidates, best
 // first, in image pixels. Empty when the model fails to run. The model must
 // fit the description (detector_fits).
-std::vector<Detection> detect(InferenceModel& model, const DetectorSpec& spec,
+std::vector<Detection> detect(InferenceModel& model, const DetectorDescription& desc,
                               const std::vector<Anchor>& anchors, const Image& image,
                               std::size_t max_detections);
 
 // The region the landmark model reads around a detection.
-RotatedRect detection_region(const Detection& detection, const DetectorSpec& spec);
+RotatedRect detection_region(const Detection& detection, const DetectorDescription& desc);

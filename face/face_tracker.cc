@@ -16,8 +16,14 @@ namespace {
 constexpr float kRegionScale = 1.5f;
 // The face detector: 128x128 input in [-1, 1], six keypoints, the first two
 // (the eyes) kept level in the region.
-constexpr DetectorSpec kFaceDetector{128, -1.0f, 1.0f, 896, 6, 0.5f, 0.3f, false, 0, 1, 0.0f,
-                                     kRegionScale, 0.0f};
+constexpr DetectorDescription kFaceDetector{.input_size = 128,
+                                           .input_min = -1.0f,
+                                           .input_max = 1.0f,
+                                           .anchor_count = 896,
+                                           .keypoints = 6,
+                                           .axis_from = 0,
+                                           .axis_to = 1,
+                                           .region_scale = kRegionScale};
 // The eye corners whose line is kept horizontal in the landmark crop.
 constexpr std::size_t kLeftEyeCorner = 33;
 constexpr std::size_t kRightEyeCorner = 263;

@@ -14,8 +14,15 @@ namespace {
 // grows into a region around the whole hand, turned so that the wrist
 // (keypoint 0) lies below the middle finger's base (2) and moved towards the
 // fingers.
-constexpr DetectorSpec kPalmDetector{192, 0.0f, 1.0f, 2016, 7, 0.5f, 0.3f, true, 0, 2, 90.0f,
-                                     2.6f, -0.5f};
+constexpr DetectorDescription kPalmDetector{.input_size = 192,
+                                           .anchor_count = 2016,
+                                           .keypoints = 7,
+                                           .last_output_of_size = true,
+                                           .axis_from = 0,
+                                           .axis_to = 2,
+                                           .axis_degrees = 90.0f,
+                                           .region_scale = 2.6f,
+                                           .region_shift = -0.5f};
 // Regions overlapping more than this are taken for the same hand.
 constexpr float kSameHandOverlap = 0.5f;
 // With one hand followed the detector looks for a second on every fifth call.
