@@ -6,6 +6,7 @@
 #include "detection/regions.h"
 #include "detection/weighted_nms.h"
 #include "image/crop.h"
+#include "inference/output_of_size.h"
 
 namespace {
 
@@ -13,15 +14,11 @@ std::size_t box_values(const DetectorDescription& desc) {
   return desc.anchor_count * (4 + 2 * static_cast<std::size_t>(desc.keypoints));
 }
 
-// Empty when the model has no output of `count` floats.
-std::span<const float> output_of_size(const InferenceModel& model, std::size_t count, bool last) {
-  std::span<const float> found;
-  for (std::size_t k = 0; k < model.output_count(); ++k) {
-    if (model.output(k).size() != count) continue;
-    found = model.output(k);
-    if (!last) break;
-  }
-  return found;
+// The description's output of `count` floats; empty when there is none.
+std::span<const float> output_of(const InferenceModel& model, const DetectorDescription& desc,
+                                 std::size_t count) {
+  return desc.last_output_of_size ? last_output_of_size(model, count)
+                                  : output_of_size(model, count);
 }
 
 }  // namespace
@@ -29,8 +26,8 @@ std::span<const float> output_of_size(const InferenceModel& model, std::size_t c
 bool detector_fits(const InferenceModel& model, const DetectorDescription& desc) {
   const std::size_t input = static_cast<std::size_t>(desc.input_size) * desc.input_size * 3;
   return model.input_count() == 1 && model.input(0).size() == input &&
-         !output_of_size(model, box_values(desc), desc.last_output_of_size).empty() &&
-         !output_of_size(model, desc.anchor_count, desc.last_output_of_size).empty();
+         !output_of(model, desc, box_values(desc)).empty() &&
+         !output_of(model, desc, desc.anchor_count).empty();
 }
 
 std::vector<Anchor> detector_anchors(const DetectorDescription& desc) {
@@ -44,10 +41,8 @@ std::vector<Detection> detect(InferenceModel& model, const DetectorDescription& 
   crop_to_tensor(image, rect, desc.input_size, desc.input_size, desc.input_min, desc.input_max,
                  model.input(0).data());
   if (!model.run()) return {};
-  const std::span<const float> boxes =
-      output_of_size(model, box_values(desc), desc.last_output_of_size);
-  const std::span<const float> scores =
-      output_of_size(model, desc.anchor_count, desc.last_output_of_size);
+  const std::span<const float> boxes = output_of(model, desc, box_values(desc));
+  const std::span<const float> scores = output_of(model, desc, desc.anchor_count);
   assert(!boxes.empty() && !scores.empty());
   return weighted_nms(decode_detections(boxes, scores, anchors, desc.input_size, desc.keypoints,
                                         desc.min_score, rect),

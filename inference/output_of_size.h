@@ -16,3 +16,12 @@ inline std::span<const float> output_of_size(const InferenceModel& model, std::s
   }
   return {};
 }
+
+// The same, the last such output (some detector files repeat a size and
+// mean the last one).
+inline std::span<const float> last_output_of_size(const InferenceModel& model, std::size_t count) {
+  for (std::size_t k = model.output_count(); k-- > 0;) {
+    if (model.output(k).size() == count) return model.output(k);
+  }
+  return {};
+}
