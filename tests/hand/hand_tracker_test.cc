@@ -254,6 +254,26 @@ TEST(HandTrackerLoad, ChecksTheModelSet) {
   }
 }
 
+// Of several detector outputs of one size the last is read: scores that
+// find palms everywhere or nowhere, in either order.
+TEST(HandTrackerLoad, LastDetectorOutputOfASizeIsRead) {
+  if (!fs::exists(kModels / "hand")) GTEST_SKIP() << "shared models not available";
+  const Floats everywhere(2016, 10.0f), nowhere(2016, -10.0f), boxes(36288, 0.0f);
+  const Image image{640, 480, std::vector<uint8_t>(640 * 480 * 3, 90)};
+  for (const bool last_finds : {false, true}) {
+    SCOPED_TRACE(last_finds ? "palms from the last scores" : "none from the last scores");
+    ModelsCopy models(kModels / "hand");
+    models.replace(kDetector, fixed_model({{1, 192, 192, 3}}, {last_finds ? nowhere : everywhere,
+                                                               boxes,
+                                                               last_finds ? everywhere : nowhere}));
+    HandTracker tracker;
+    ASSERT_EQ(models.load(tracker), "");
+    tracker.process(image);
+    EXPECT_TRUE(tracker.steps.ran_detector);
+    EXPECT_EQ(tracker.steps.palms.size(), last_finds ? 2u : 0u);
+  }
+}
+
 // The presence value gates the step, a value that is not a number included;
 // the handedness value gives the flag and its confidence.
 TEST(HandTrackerLandmarks, PresenceAndHandedness) {
