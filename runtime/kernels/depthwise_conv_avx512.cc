@@ -8,6 +8,7 @@
 #include <numeric>
 #include <utility>
 
+#include "runtime/kernels/depthwise_avx2.h"
 #include "runtime/kernels/depthwise_rows.h"
 #include "runtime/kernels/epilogue_avx512.h"
 
@@ -26,6 +27,7 @@ struct Avx512 {
   using Mask = __mmask16;
   using Finish = VectorEpilogue16;
   static constexpr int kLanes = 16;
+  static constexpr int kFilterLanes = kLanes;
   // Pixels per step by kernel 3 or 5 and stride 1 or 2 (32 registers).
   static constexpr int kMost[2][2] = {{16, 12}, {16, 12}};
   // A last group of at most 8 channels goes in 256-bit vectors: a
@@ -58,53 +60,14 @@ struct Avx512 {
     f.store(v, c, residual, out, lanes);
   }
 
-  // The driver's fixed_step for a last group of at most 8 channels, in
-  // 256-bit vectors; the filter keeps its 16-float stride. kSteps < 0: fewer
-  // than 8, under a mask.
-  template <int kKernel, int kStride, int kCount, bool kClipped, int kSteps>
-  __attribute__((target("avx512f,avx2,fma"), always_inline)) static void half_step(
-      const Conv2DShape& s, const float* filter, const float* bias, const Finish& finish,
-      const Segment& g, const Step& at, int c);
+  // A last group of at most 8 channels: the driver's steps in 256-bit
+  // vectors over this packing, finished by the 256-bit epilogue.
+  using Half = Avx2Vectors<16>;
+  __attribute__((always_inline)) static Half::Finish half_finish(const Finish& f,
+                                                                 const float* bias) {
+    return Half::Finish(Epilogue{bias, f.alpha, f.activation, f.add_residual});
+  }
 };
-
-template <int kKernel, int kStride, int kCount, bool kClipped, int kSteps>
-__attribute__((target("avx512f,avx2,fma"), always_inline)) inline void Avx512::half_step(
-    const Conv2DShape& s, const float* filter, const float* bias, const Finish& finish,
-    const Segment& g, const Step& at, int c) {
-  const int lanes = s.in_channels - c;
-  const __m256i mask = lane_mask(lanes);
-  const size_t pixel = s.in_channels, row = size_t(s.in_width) * pixel;
-  __m256 sums[kCount];
-  const __m256 b = _mm256_loadu_ps(bias + c);
-#pragma GCC unroll 16
-  for (int j = 0; j < kCount; ++j) sums[j] = b;
-  for (int ky = g.rows.first; ky < g.rows.end; ++ky) {
-    const float* in = g.image + size_t(g.y0 + ky * s.dilation_height) * row + c;
-    __m256 w[kKernel];
-#pragma GCC unroll 8
-    for (int kx = 0; kx < kKernel; ++kx) w[kx] = _mm256_load_ps(filter + (ky * kKernel + kx) * 16);
-#pragma GCC unroll 32
-    for (int i = 0; i < (kCount - 1) * kStride + kKernel; ++i) {
-      if (kClipped && (at.x0 + i < 0 || at.x0 + i >= s.in_width)) continue;
-      const float* p = in + ptrdiff_t(at.x0 + i) * pixel;
-      const __m256 x = kSteps >= 0 ? _mm256_loadu_ps(p) : _mm256_maskload_ps(p, mask);
-#pragma GCC unroll 16
-      for (int j = 0; j < kCount; ++j) {
-        const int kx = i - j * kStride;
-        if (kx >= 0 && kx < kKernel) sums[j] = _mm256_fmadd_ps(x, w[kx], sums[j]);
-      }
-    }
-  }
-  const VectorEpilogue half(Epilogue{bias, finish.alpha, finish.activation, finish.add_residual});
-#pragma GCC unroll 16
-  for (int j = 0; j < kCount; ++j) {
-    const size_t o = at.out + size_t(j) * s.out_channels + c;
-    if constexpr (kSteps >= 0)
-      half.template store8<kSteps>(sums[j], c, g.residual + o, g.out + o);
-    else
-      half.store(sums[j], c, g.residual + o, g.out + o, lanes);
-  }
-}
 
 }  // namespace
 }  // namespace runtime::kernels

@@ -16,14 +16,15 @@
 // a step covers every channel group before the next step.
 //
 // V provides:
-//   Vec, Mask, Finish (the epilogue), kLanes
+//   Vec, Mask, Finish (the epilogue), kLanes, kFilterLanes (floats between
+//     a filter's weight vectors: kLanes, or more in a wider packing)
 //   load(p), load_aligned(p), masked_load(p, mask), mask(lanes) (0 < lanes < kLanes),
 //   fmadd(a, b, c)
 //   store<kSteps>(finish, v, c, residual, out), store_lanes(finish, v, c, residual, out, lanes)
 //   kMost[kernel 3 or 5][stride 1 or 2]: pixels per step (as many as its registers allow)
-//   kHalfTail: a last group of at most half the lanes goes to
-//     V::template half_step<kKernel, kStride, kCount, kClipped, kSteps>, with
-//     the arguments of fixed_step below
+//   kHalfTail: a last group of at most half the lanes goes through
+//     fixed_step with the traits V::Half (half the lanes over V's packing),
+//     finished by V::half_finish(finish, bias)
 #include <algorithm>
 #include <cstddef>
 #include <utility>
@@ -83,7 +84,7 @@ __attribute__((always_inline)) inline void fixed_step(const Conv2DShape& s, cons
     Vec w[kKernel];
 #pragma GCC unroll 8
     for (int kx = 0; kx < kKernel; ++kx)
-      w[kx] = V::load_aligned(filter + (ky * kKernel + kx) * V::kLanes);
+      w[kx] = V::load_aligned(filter + (ky * kKernel + kx) * V::kFilterLanes);
 #pragma GCC unroll 32
     for (int i = 0; i < (kCount - 1) * kStride + kKernel; ++i) {
       if (kClipped && (at.x0 + i < 0 || at.x0 + i >= s.in_width)) continue;
@@ -113,11 +114,11 @@ __attribute__((always_inline)) inline void any_step(const Conv2DShape& s, const 
   typename V::Vec sums[1] = {V::load(bias + c)};
   for (int ky = g.rows.first; ky < g.rows.end; ++ky) {
     const float* in = g.image + size_t(g.y0 + ky * s.dilation_height) * row + c;
-    const float* w = filter + ky * s.kernel_width * V::kLanes;
+    const float* w = filter + ky * s.kernel_width * V::kFilterLanes;
     for (int kx = columns.first; kx < columns.end; ++kx)
       sums[0] = V::fmadd(
           load_group<V, kMasked>(in + ptrdiff_t(at.x0 + kx * s.dilation_width) * pixel, mask),
-          V::load_aligned(w + kx * V::kLanes), sums[0]);
+          V::load_aligned(w + kx * V::kFilterLanes), sums[0]);
   }
   store_sums<V, 1, kSteps>(s, finish, g, at, sums, c);
 }
@@ -140,14 +141,13 @@ __attribute__((always_inline)) inline void all_groups(const Conv2DShape& s, cons
   const float* last = weights + full / kLanes * filter_size;
   const int rest = s.in_channels - full;
   if constexpr (V::kHalfTail) {
-    if (rest == kLanes / 2) {
-      V::template half_step<kKernel, kStride, kCount, kClipped, kSteps>(s, last, bias, finish, g,
-                                                                        at, full);
-      return;
-    }
-    if (rest > 0 && rest < kLanes / 2) {
-      V::template half_step<kKernel, kStride, kCount, kClipped, -1>(s, last, bias, finish, g, at,
-                                                                    full);
+    if (rest > 0 && rest <= kLanes / 2) {
+      using H = typename V::Half;
+      const typename H::Finish half = V::half_finish(finish, bias);
+      if (rest == kLanes / 2)
+        fixed_step<H, kKernel, kStride, kCount, kClipped, kSteps>(s, last, bias, half, g, at, full);
+      else
+        fixed_step<H, kKernel, kStride, kCount, kClipped, -1>(s, last, bias, half, g, at, full);
       return;
     }
   }
