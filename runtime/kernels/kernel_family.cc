@@ -5,6 +5,7 @@
 
 #include "runtime/kernels/depthwise_conv.h"
 #include "runtime/kernels/gemm_conv.h"
+#include "runtime/kernels/matvec_conv.h"
 #include "runtime/kernels/plain_conv.h"
 #include "runtime/kernels/vector_support.h"
 
@@ -42,9 +43,12 @@ std::unique_ptr<Conv2DKernel> make_conv2d(KernelFamily family, const Conv2DShape
     case KernelFamily::kPlain: return make_plain_conv2d(shape, weights, bias, post);
     case KernelFamily::kAvx2:
       if (shape.groups > 1) return make_depthwise_conv2d(shape, weights, bias, post);
+      if (auto product = make_matvec_conv2d(shape, weights, bias, post)) return product;
       return make_gemm_conv2d(shape, weights, bias, post);
     case KernelFamily::kAvx512:
       if (shape.groups > 1) return make_depthwise_conv2d_avx512(shape, weights, bias, post);
+      // Bound by reading its weights, it runs as fast on 256-bit vectors.
+      if (auto product = make_matvec_conv2d(shape, weights, bias, post)) return product;
       return make_gemm_conv2d_avx512(shape, weights, bias, post);
   }
   return make_plain_conv2d(shape, weights, bias, post);

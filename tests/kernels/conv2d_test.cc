@@ -3,11 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
 #include <limits>
 #include <string>
 #include <vector>
 
+#include "runtime/kernels/gemm_conv.h"
 #include "runtime/kernels/kernel_family.h"
+#include "runtime/kernels/matvec_conv.h"
+#include "runtime/kernels/vector_support.h"
 #include "runtime/kernels/shape_check.h"
 #include "tests/kernels/guarded.h"
 #include "tests/support/conv_reference.h"
@@ -180,6 +184,43 @@ TEST(Conv2D, ResidualMayBeTheOutputItself) {
         expect_matches(shape(g), !post_ops, true,
                        post_ops ? Activation::kRelu6 : Activation::kNone, post_ops, seed++,
                        /*in_place=*/true, which);
+}
+
+// A window over the whole input with one output pixel (a landmark model's
+// last layer) keeps its weights as float16 when every one is exactly such a
+// value, and must give the matrix-product kernel's outputs bit for bit:
+// under post-ops, in a batch, and with one weight that is no float16 value.
+TEST(Conv2D, WholeInputWindowOnHalfPrecisionWeightsMatchesTheMatrixProductBitForBit) {
+  const bool halves = runtime::kernels::has_vector_kernels() && __builtin_cpu_supports("f16c");
+  uint32_t seed = 400;
+  for (const Geo& g : {Geo{.h = 2, .w = 2, .in = 128, .out = 1434, .kh = 2, .kw = 2, .valid = true},
+                       Geo{.h = 1, .w = 1, .in = 300, .out = 70, .kh = 1, .kw = 1, .batch = 2}})
+    for (bool inexact : {false, true})
+      for (bool post_ops : {false, true}) {
+        const Conv2DShape s = shape(g);
+        const size_t n = size_t(s.out_channels) * s.kernel_height * s.kernel_width * s.in_channels;
+        std::vector<float> weights = random_floats(n, seed++, -2, 2);
+        for (float& w : weights) w = std::round(w * 1024) / 1024;  // float16 values
+        if (inexact) weights[n / 2] = 1.0f / 3;
+        const auto input = random_floats(size_t(s.batch) * s.in_height * s.in_width * s.in_channels, seed++);
+        const auto bias = random_floats(s.out_channels, seed++), alpha = random_floats(s.out_channels, seed++);
+        const auto residual = random_floats(outputs(s), seed++, -4, 4);
+        const Conv2DPostOps post{post_ops, post_ops ? Activation::kRelu6 : Activation::kNone,
+                                 post_ops ? alpha.data() : nullptr};
+        EXPECT_EQ(runtime::kernels::make_matvec_conv2d(s, weights.data(), bias.data(), post) != nullptr,
+                  halves && !inexact);
+        for (KernelFamily which : families()) {
+          if (which == KernelFamily::kPlain) continue;
+          const auto product = which == KernelFamily::kAvx2
+                                   ? runtime::kernels::make_gemm_conv2d(s, weights.data(), bias.data(), post)
+                                   : runtime::kernels::make_gemm_conv2d_avx512(s, weights.data(), bias.data(), post);
+          std::vector<float> expected(outputs(s)), got(outputs(s));
+          product->run(input.data(), expected.data(), residual.data());
+          runtime::kernels::make_conv2d(which, s, weights.data(), bias.data(), post)
+              ->run(input.data(), got.data(), residual.data());
+          EXPECT_EQ(got, expected) << s.out_channels << " outputs, inexact " << inexact << ", post-ops " << post_ops;
+        }
+      }
 }
 
 // NaN from the input, the residual or the bias survives RELU and RELU6 (a
