@@ -1,6 +1,9 @@
 // Writes the jpeg fuzz seeds into the folder given: textured frames in the
 // layouts cameras and files use, sizes off the block grid, and two smooth ones
-// above a megapixel.
+// above a megapixel. (The recipes of marker tricks, see jpeg_fuzz.cc, are
+// files in fuzz/seeds: a baseline picture with a comment of length 0, a
+// repeated scan and a larger claimed size; a progressive one padded, with a
+// restart and a reserved marker.)
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -33,19 +36,6 @@ int main(int argc, char** argv) {
     const std::vector<uint8_t> jpeg = compress_jpeg(rgb, s.w, s.h, s.subsampling, 80, s.flags);
     FILE* f = std::fopen((std::string(argv[1]) + "/" + s.name + ".jpg").c_str(), "wb");
     if (jpeg.empty() || f == nullptr || std::fwrite(jpeg.data(), 1, jpeg.size(), f) != jpeg.size() || std::fclose(f) != 0) {
-      return 1;
-    }
-  }
-  // Recipes of marker tricks (see jpeg_fuzz.cc): a baseline picture with a
-  // comment of length 0, a repeated scan and a larger claimed size; a
-  // progressive one padded, with a restart and a reserved marker.
-  const std::string recipes[] = {std::string("M\x00\x00\x03\x00\x01\x06\x05\x02\x09\x0C", 11),
-                                 std::string("M\x01\x04\x05\x20\x06\x04\x03\x06\x05\xC7\x01\x07\x02", 14)};
-  const char* names[] = {"recipe_baseline", "recipe_progressive"};
-  for (int k = 0; k < 2; ++k) {
-    FILE* f = std::fopen((std::string(argv[1]) + "/" + names[k] + ".jpg").c_str(), "wb");
-    if (f == nullptr || std::fwrite(recipes[k].data(), 1, recipes[k].size(), f) != recipes[k].size() ||
-        std::fclose(f) != 0) {
       return 1;
     }
   }
