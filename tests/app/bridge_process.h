@@ -90,6 +90,11 @@ struct RunningBridge {
   }
   // Reads and drops everything for `ms`.
   void skip_for(int ms) { next_status("\x01", ms); }
+  // A heartbeat every `step_ms` for `seconds`; what arrives is dropped.
+  void keep_alive(double seconds, int step_ms) {
+    for (const auto start = Clock::now(); seconds_since(start) < seconds; skip_for(step_ms))
+      send_control(host, wire::kHeartbeat, 0);
+  }
 
   // Every datagram, heartbeating meanwhile, until `enough` holds for what
   // came so far or `seconds` have passed.
