@@ -204,12 +204,6 @@ std::vector<Floats> landmark_outputs(float presence, float handedness) {
 
 TEST(HandTrackerLoad, ChecksTheModelSet) {
   if (!fs::exists(kModels / "hand")) GTEST_SKIP() << "shared models not available";
-  for (const char* set : {"hand", "hand-lite"}) {
-    SCOPED_TRACE(set);
-    ModelsCopy models(kModels / set);
-    HandTracker tracker;
-    EXPECT_EQ(models.load(tracker), "");
-  }
   for (const char* file : {kDetector, kLandmarks}) {
     SCOPED_TRACE(file);
     ModelsCopy models(kModels / "hand");
