@@ -59,11 +59,7 @@ TEST(BridgeEndToEnd, HeartbeatsQueuedWhileItWasHeldKeepItAlive) {
   b.start(idle_args());
   ASSERT_TRUE(b.next_status("running", 10000));
   kill(b.host.child, SIGSTOP);
-  const auto held = Clock::now();
-  while (seconds_since(held) < 3.5) {
-    send_control(b.host, wire::kHeartbeat, 0);
-    b.skip_for(250);
-  }
+  b.keep_alive(3.5, 250);
   kill(b.host.child, SIGCONT);
   b.skip_for(300);
   send_control(b.host, wire::kHeartbeat, 0);
@@ -97,10 +93,7 @@ TEST(BridgeEndToEnd, FloodFromAnotherLocalPortDoesNotCrowdOutTheHost) {
   const auto first = b.next_status("running", 3000), second = b.next_status("running", 3000);
   ASSERT_TRUE(first && second);
   EXPECT_EQ(status_text(*second, "face"), "true") << "the host's options must be applied during the flood";
-  for (const auto held = Clock::now(); seconds_since(held) < 3.5;) {
-    send_control(b.host, wire::kHeartbeat, 0);
-    b.skip_for(250);
-  }
+  b.keep_alive(3.5, 250);
   EXPECT_EQ(wait_bridge(b.host, 0), -1) << "the host's heartbeats must keep it alive";
   done = true;
   flood.join();
@@ -123,10 +116,7 @@ TEST(BridgeEndToEnd, HostPortClosedForAMomentIsNoFailure) {
   sockaddr_in a = b.host.bridge_address;
   a.sin_port = htons(static_cast<uint16_t>(b.host.port));
   ASSERT_EQ(bind(b.host.socket, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
-  for (int i = 0; i < 3; ++i) {
-    send_control(b.host, wire::kHeartbeat, 0);
-    b.skip_for(400);
-  }
+  b.keep_alive(1.2, 400);
   EXPECT_TRUE(b.next_status("running", 2000));
   EXPECT_EQ(wait_bridge(b.host, 0), -1);
   b.stop();
@@ -187,10 +177,7 @@ TEST(BridgeEndToEnd, EndsWhenTheProcessThatStartedItEndsNotItsThread) {
     threaded.start(idle_args());
     EXPECT_TRUE(threaded.next_status("running", 10000));
   }).join();
-  for (const auto start = Clock::now(); seconds_since(start) < 2.5;) {
-    threaded.skip_for(100);
-    send_control(threaded.host, wire::kHeartbeat, 0);
-  }
+  threaded.keep_alive(2.5, 100);
   EXPECT_EQ(wait_bridge(threaded.host, 0), -1) << "still running";
   send_control(threaded.host, wire::kStop, 0);
   EXPECT_EQ(wait_bridge(threaded.host, 3000), 0);

@@ -117,20 +117,16 @@ TEST(RunSummary, CountsFacesAndHandsAndTakesTheMedianOfBusyWindows) {
   EXPECT_NE(summary_json(s).find("\"median_inference_ms\":2.5}"), std::string::npos);
 }
 
+// A quarter turn about the vertical axis, then half a radian about x and about -z.
 TEST(LiveView, AnglesOfTheHeadInDegrees) {
-  const float h = std::sqrt(0.5f);
-  double yaw = 0, pitch = 0, roll = 0;
-  quaternion_angles({0, h, 0, h}, yaw, pitch, roll);  // a quarter turn about the vertical axis
-  EXPECT_NEAR(yaw, 90, 1e-4);
-  EXPECT_NEAR(pitch, 0, 1e-4);
-  EXPECT_NEAR(roll, 0, 1e-4);
-  const float s = std::sin(0.25f), c = std::cos(0.25f);  // half of 0.5 rad
-  quaternion_angles({s, 0, 0, c}, yaw, pitch, roll);
-  EXPECT_NEAR(pitch, 28.6479, 1e-3);
-  EXPECT_NEAR(yaw, 0, 1e-4);
-  quaternion_angles({0, 0, -s, c}, yaw, pitch, roll);
-  EXPECT_NEAR(roll, -28.6479, 1e-3);
-  EXPECT_NEAR(yaw, 0, 1e-4);
+  const float h = std::sqrt(0.5f), s = std::sin(0.25f), c = std::cos(0.25f);
+  const std::pair<std::array<float, 4>, std::array<double, 3>> cases[] = {
+      {{0, h, 0, h}, {90, 0, 0}}, {{s, 0, 0, c}, {0, 28.6479, 0}}, {{0, 0, -s, c}, {0, 0, -28.6479}}};
+  for (const auto& [q, yaw_pitch_roll] : cases) {
+    std::array<double, 3> got{};
+    quaternion_angles(q, got[0], got[1], got[2]);
+    for (size_t k = 0; k < 3; ++k) EXPECT_NEAR(got[k], yaw_pitch_roll[k], 1e-3) << k;
+  }
 }
 
 TEST(LiveView, LineShowsTheLatestFaceHandsAndStatus) {

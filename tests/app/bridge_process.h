@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "tools/bridge-host/host_session.h"
+#include "tools/bridge-host/json_member.h"
 
 namespace bridge_test {
 
@@ -49,11 +50,7 @@ inline uint64_t value_of(const wire::Bytes& d) { return wire::get_u64(d.data() +
 
 // The raw text of `key`'s value in a status document ("<missing>" without it).
 inline std::string status_text(const wire::Bytes& status, const std::string& key) {
-  const std::string doc = payload(status);
-  const size_t at = doc.find("\"" + key + "\":");
-  if (at == std::string::npos) return "<missing>";
-  const size_t start = at + key.size() + 3;
-  return doc.substr(start, doc.find_first_of(",}", start) - start);
+  return json_member(payload(status), key).value_or("<missing>");
 }
 // The number `key` holds in a status document; -99 without it.
 inline double status_number(const wire::Bytes& status, const std::string& key) {
@@ -90,6 +87,11 @@ struct RunningBridge {
   }
   // Reads and drops everything for `ms`.
   void skip_for(int ms) { next_status("\x01", ms); }
+  // A heartbeat every `step_ms` for `seconds`; what arrives is dropped.
+  void keep_alive(double seconds, int step_ms) {
+    for (const auto start = Clock::now(); seconds_since(start) < seconds; skip_for(step_ms))
+      send_control(host, wire::kHeartbeat, 0);
+  }
 
   // Every datagram, heartbeating meanwhile, until `enough` holds for what
   // came so far or `seconds` have passed.

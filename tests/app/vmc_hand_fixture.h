@@ -3,7 +3,8 @@
 // A synthetic right hand in the hands datagram's orientation (x right, y
 // down, z away from the camera): palm towards the camera, fingers up, the
 // thumb splayed towards the image's right, as a user's right hand appears to
-// a camera that does not mirror.
+// a camera that does not mirror. And the rotations the tests turn it by.
+#include <cmath>
 #include <initializer_list>
 
 #include "tools/bridge-host/vmc_pose.h"
@@ -17,6 +18,13 @@ inline VmcSettings unsmoothed(bool mirrored = true) {
   settings.mirrored = mirrored;
   settings.open_hand_bend = 0;  // the synthetic hand's straight fingers rest
   return settings;
+}
+
+// The rotation by `degrees` about `axis`.
+inline Quat about(Vec3 axis, float degrees) {
+  const float h = degrees * 3.1415927f / 360.0f;
+  axis = normalized(axis);
+  return {axis.x * std::sin(h), axis.y * std::sin(h), axis.z * std::sin(h), std::cos(h)};
 }
 
 inline void put(wire::Hand& hand, int i, float x, float y, float z) {

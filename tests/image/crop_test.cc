@@ -107,14 +107,3 @@ TEST(CropToTensor, EmptyTensorOrRegionOutsideOrNotANumber) {
     EXPECT_EQ(out, std::vector<float>(12, -0.5f)) << rect.cx << " " << rect.rotation;
   }
 }
-
-TEST(CropToImage, LetterboxSquareCornerCentreAndDepth) {
-  const RotatedRect portrait = letterbox_rect(Image{480, 640, {}});
-  EXPECT_TRUE(portrait.cx == 240 && portrait.cy == 320 && portrait.width == 640 &&
-              portrait.height == 640 && portrait.rotation == 0);
-  const RotatedRect landscape = letterbox_rect(Image{640, 480, {}});
-  const Point corner = crop_to_image(landscape, 128, 128, Point{0, 0, 1});
-  EXPECT_TRUE(corner.x == 0 && corner.y == -80 && corner.z == 5);  // a column is 5 pixels
-  const Point centre = crop_to_image(landscape, 128, 128, Point{64, 64, 0});
-  EXPECT_TRUE(centre.x == 320 && centre.y == 240);
-}

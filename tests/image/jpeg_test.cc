@@ -135,12 +135,17 @@ TEST(DecodeJpeg, ProgressiveDecodesEndlessScansRefused) {
 // A progressive file in `scans` scans (its own ten cut short, or the last
 // repeated) whose frame header claims w x h pixels: the data is that of a
 // small picture and zeros, so decoding costs little beyond the output itself.
+// Where each scan starts: only markers hold 0xFF 0xDA (the library stuffs its data).
+std::vector<long> scan_starts(const Bytes& jpeg) {
+  std::vector<long> starts;
+  for (size_t at = 0; at + 1 < jpeg.size(); ++at)
+    if (jpeg[at] == 0xFF && jpeg[at + 1] == 0xDA) starts.push_back(long(at));
+  return starts;
+}
+
 Bytes progressive_claiming(int w, int h, int scans) {
   const Bytes jpeg = jpeg_of(64, 48, TJSAMP_420, TJFLAG_PROGRESSIVE);
-  std::vector<long> starts;  // only markers hold 0xFF 0xDA: the library stuffs its data
-  for (size_t at = 0; at + 1 < jpeg.size(); ++at) {
-    if (jpeg[at] == 0xFF && jpeg[at + 1] == 0xDA) starts.push_back(long(at));
-  }
+  std::vector<long> starts = scan_starts(jpeg);
   starts.push_back(long(jpeg.size()) - 2);
   EXPECT_EQ(starts.size(), 11u);
   Bytes b(jpeg.begin(), jpeg.begin() + starts[size_t(std::min(scans, 10))]);
@@ -215,12 +220,8 @@ TEST(DecodeJpeg, StreamsTheWalkCannotFollowAndArithmeticCodingAreRefused) {
   // Ten scans over 4096 x 4096 pixels are the most one frame may cost; 480
   // more hide behind a segment whose length is below 2.
   const Bytes costly = progressive_claiming(4096, 4096, 490);
-  std::vector<long> starts;  // only markers hold 0xFF 0xDA: the library stuffs its data
-  for (size_t at = 0; at + 1 < costly.size(); ++at) {
-    if (costly[at] == 0xFF && costly[at + 1] == 0xDA) starts.push_back(long(at));
-  }
-  ASSERT_EQ(starts.size(), 490u);
-  const long eleventh = starts[10];
+  ASSERT_EQ(scan_starts(costly).size(), 490u);
+  const long eleventh = scan_starts(costly)[10];
   Bytes pixels;
   for (const Bytes& trick : {Bytes{0xFF, 0xFE, 0x00, 0x00}, Bytes{0xFF, 0xE1, 0x00, 0x01},
                              Bytes{0xFF, 0xFE, 0x00, 0x01, 0xFF, 0xFE, 0x00, 0x00}}) {

@@ -22,23 +22,11 @@ namespace {
 namespace fs = std::filesystem;
 using runtime::kernels::KernelFamily;
 
-// Sets BRIDGE_KERNELS, which models compiled meanwhile read, for one test.
-class ForcedKernels {
- public:
-  explicit ForcedKernels(KernelFamily family) {
-    if (const char* old = std::getenv("BRIDGE_KERNELS")) old_ = old, had_ = true;
-    setenv("BRIDGE_KERNELS", runtime::kernels::kernel_family_name(family), 1);
-  }
-  ~ForcedKernels() {
-    if (had_)
-      setenv("BRIDGE_KERNELS", old_.c_str(), 1);
-    else
-      unsetenv("BRIDGE_KERNELS");
-  }
-
- private:
-  std::string old_;
-  bool had_ = false;
+// Sets BRIDGE_KERNELS, which models compiled meanwhile read, for one test
+// (each runs in a process of its own).
+struct ForcedKernels {
+  explicit ForcedKernels(KernelFamily f) { setenv("BRIDGE_KERNELS", runtime::kernels::kernel_family_name(f), 1); }
+  ~ForcedKernels() { unsetenv("BRIDGE_KERNELS"); }
 };
 
 class Reference : public testing::TestWithParam<KernelFamily> {};

@@ -129,40 +129,22 @@ int open_path_at(const char* symbol, int dir, const char* path, int flags, mode_
 
 }  // namespace
 
-// Each entry point takes its own variable arguments, so each is spelled out.
+// Each entry point takes its own variable arguments, so each is spelled out
+// (the open family by one macro: the mode comes only with O_CREAT or O_TMPFILE).
 extern "C" {
 
-int open(const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  const mode_t mode = mode_of(flags, args);
-  va_end(args);
-  return open_path("open", path, flags, mode);
-}
-
-int open64(const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  const mode_t mode = mode_of(flags, args);
-  va_end(args);
-  return open_path("open64", path, flags, mode);
-}
-
-int openat(int dir, const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  const mode_t mode = mode_of(flags, args);
-  va_end(args);
-  return open_path_at("openat", dir, path, flags, mode);
-}
-
-int openat64(int dir, const char* path, int flags, ...) {
-  va_list args;
-  va_start(args, flags);
-  const mode_t mode = mode_of(flags, args);
-  va_end(args);
-  return open_path_at("openat64", dir, path, flags, mode);
-}
+#define FAKE_OPEN(name, call, ...)            \
+  int name(__VA_ARGS__, int flags, ...) {     \
+    va_list args;                             \
+    va_start(args, flags);                    \
+    const mode_t mode = mode_of(flags, args); \
+    va_end(args);                             \
+    return call;                              \
+  }
+FAKE_OPEN(open, open_path("open", path, flags, mode), const char* path)
+FAKE_OPEN(open64, open_path("open64", path, flags, mode), const char* path)
+FAKE_OPEN(openat, open_path_at("openat", dir, path, flags, mode), int dir, const char* path)
+FAKE_OPEN(openat64, open_path_at("openat64", dir, path, flags, mode), int dir, const char* path)
 
 int close(int fd) {
   FakeProcess& p = process();
