@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "runtime/kernels/epilogue.h"
+#include "runtime/kernels/vector_support.h"
 
 namespace runtime::kernels {
 namespace {
@@ -22,35 +23,36 @@ constexpr int kStrip = 8 * kStripVectors;
 // cache, is as fast.
 constexpr size_t kLeastWeights = 16 * 1024;
 
-__attribute__((target("f16c"))) bool to_halves(const float* weights, size_t count,
-                                               std::vector<uint16_t>& halves) {
-  halves.resize(count);
-  for (size_t i = 0; i < count; ++i) {
-    const __m128i h = _mm_cvtps_ph(_mm_set_ss(weights[i]), _MM_FROUND_TO_NEAREST_INT);
-    const float back = _mm_cvtss_f32(_mm_cvtph_ps(h));
-    // NaN never compares equal: such weights stay with the float kernel.
-    if (!(back == weights[i]) || std::signbit(back) != std::signbit(weights[i])) return false;
-    halves[i] = static_cast<uint16_t>(_mm_extract_epi16(h, 0));
-  }
-  return true;
+// `w` as float16 bits, or false where it is no float16 value (NaN never
+// compares equal, so NaN weights stay with the float kernel).
+__attribute__((target("f16c"))) bool to_half(float w, uint16_t& half) {
+  const __m128i h = _mm_cvtps_ph(_mm_set_ss(w), _MM_FROUND_TO_NEAREST_INT);
+  const float back = _mm_cvtss_f32(_mm_cvtph_ps(h));
+  half = static_cast<uint16_t>(_mm_extract_epi16(h, 0));
+  return back == w && std::signbit(back) == std::signbit(w);
 }
 
 class MatVecConv final : public Conv2DKernel {
  public:
-  MatVecConv(const Conv2DShape& s, const std::vector<uint16_t>& halves, const float* bias,
-             const Conv2DPostOps& post)
+  MatVecConv(const Conv2DShape& s, const float* bias, const Conv2DPostOps& post)
       : batch_(s.batch),
         depth_(size_t(s.kernel_height) * s.kernel_width * s.in_channels),
         in_image_(size_t(s.in_height) * s.in_width * s.in_channels),
         channels_(s.out_channels),
         strips_((s.out_channels + kStrip - 1) / kStrip),
         values_(s.out_channels, strips_ * kStrip, bias, post),
-        panels_(size_t(strips_) * depth_ * kStrip) {
-    // Per strip, per input: the strip's kStrip weights side by side; zero
-    // past the last output channel.
+        panels_(size_t(strips_) * depth_ * kStrip) {}
+
+  // Per strip, per input: the strip's kStrip weights side by side as
+  // float16, zero past the last output channel. False where a weight is no
+  // float16 value.
+  bool pack(const float* weights) {
     for (int o = 0; o < channels_; ++o)
       for (size_t k = 0; k < depth_; ++k)
-        panels_[(size_t(o / kStrip) * depth_ + k) * kStrip + o % kStrip] = halves[o * depth_ + k];
+        if (!to_half(weights[o * depth_ + k],
+                     panels_[(size_t(o / kStrip) * depth_ + k) * kStrip + o % kStrip]))
+          return false;
+    return true;
   }
 
   __attribute__((target("avx2,fma,f16c"))) void run(const float* input, float* output,
@@ -104,12 +106,12 @@ std::unique_ptr<Conv2DKernel> make_matvec_conv2d(const Conv2DShape& s, const flo
                            (s.kernel_height == 1 || s.dilation_height == 1) &&
                            (s.kernel_width == 1 || s.dilation_width == 1);
   const size_t count = size_t(s.out_channels) * s.kernel_height * s.kernel_width * s.in_channels;
-  if (!whole_input || count < kLeastWeights || !__builtin_cpu_supports("avx2") ||
-      !__builtin_cpu_supports("fma") || !__builtin_cpu_supports("f16c"))
+  if (!whole_input || count < kLeastWeights || !has_vector_kernels() ||
+      !__builtin_cpu_supports("f16c"))
     return nullptr;
-  std::vector<uint16_t> halves;
-  if (!to_halves(weights, count, halves)) return nullptr;
-  return std::make_unique<MatVecConv>(s, halves, bias, post);
+  auto product = std::make_unique<MatVecConv>(s, bias, post);
+  if (!product->pack(weights)) return nullptr;
+  return product;
 }
 
 }  // namespace runtime::kernels
