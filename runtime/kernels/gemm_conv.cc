@@ -20,10 +20,42 @@ namespace {
 // registers beside the weights and the broadcast input.
 constexpr int kBlockRows[4] = {0, 8, 6, 4};
 
+// Adds the products of kRows rows to `acc`, each input value broadcast to a
+// whole vector; the weights float, or float16 (kHalves) widened as they are
+// read.
+template <int kRows, int kVectors, bool kHalves>
+__attribute__((target("avx2,fma,f16c"), always_inline)) inline void broadcast_sums(
+    const Strip& st, const float* (&row)[kRows], __m256 (&acc)[kRows][kVectors]) {
+  constexpr int kWeightBytes = kHalves ? 2 : 4;
+  const char* w = reinterpret_cast<const char*>(st.panel);
+  for (int t = 0; t < st.num_taps; ++t) {
+    const float* a[kRows];
+#pragma GCC unroll 8
+    for (int r = 0; r < kRows; ++r) a[r] = row[r] + st.taps[t];
+    for (int k = 0; k < st.tap_length; ++k, w += 8 * kVectors * kWeightBytes) {
+      __m256 wv[kVectors];
+#pragma GCC unroll 8
+      for (int v = 0; v < kVectors; ++v) {
+        const char* at = w + 8 * v * kWeightBytes;
+        if constexpr (kHalves)
+          wv[v] = _mm256_cvtph_ps(_mm_load_si128(reinterpret_cast<const __m128i*>(at)));
+        else
+          wv[v] = _mm256_load_ps(reinterpret_cast<const float*>(at));
+      }
+#pragma GCC unroll 8
+      for (int r = 0; r < kRows; ++r) {
+        const __m256 x = _mm256_broadcast_ss(a[r] + k);
+#pragma GCC unroll 8
+        for (int v = 0; v < kVectors; ++v) acc[r][v] = _mm256_fmadd_ps(x, wv[v], acc[r][v]);
+      }
+    }
+  }
+}
+
 // kSteps < 0: the optional epilogue steps are read at run time and the
 // strip may be narrower than its vectors.
 template <int kRows, int kVectors, int kSteps>
-__attribute__((target("avx2,fma"), always_inline)) inline void block_product(
+__attribute__((target("avx2,fma,f16c"), always_inline)) inline void block_product(
     const Strip& st, int first_row, const VectorEpilogue& finish, const float* bias) {
   __m256 acc[kRows][kVectors];
 #pragma GCC unroll 8
@@ -37,23 +69,10 @@ __attribute__((target("avx2,fma"), always_inline)) inline void block_product(
   for (int r = 0; r < kRows; ++r)
     row[r] = st.rows ? st.rows[first_row + r]
                      : st.first_input + size_t(first_row + r) * st.depth;
-  const float* w = st.panel;
-  for (int t = 0; t < st.num_taps; ++t) {
-    const float* a[kRows];
-#pragma GCC unroll 8
-    for (int r = 0; r < kRows; ++r) a[r] = row[r] + st.taps[t];
-    for (int k = 0; k < st.tap_length; ++k, w += 8 * kVectors) {
-      __m256 wv[kVectors];
-#pragma GCC unroll 8
-      for (int v = 0; v < kVectors; ++v) wv[v] = _mm256_load_ps(w + 8 * v);
-#pragma GCC unroll 8
-      for (int r = 0; r < kRows; ++r) {
-        const __m256 x = _mm256_broadcast_ss(a[r] + k);
-#pragma GCC unroll 8
-        for (int v = 0; v < kVectors; ++v) acc[r][v] = _mm256_fmadd_ps(x, wv[v], acc[r][v]);
-      }
-    }
-  }
+  if (st.halves)
+    broadcast_sums<kRows, kVectors, true>(st, row, acc);
+  else
+    broadcast_sums<kRows, kVectors, false>(st, row, acc);
   // Every index constant after unrolling, so that the sums stay in registers.
   const size_t first = size_t(first_row) * st.row_stride;
 #pragma GCC unroll 8
@@ -74,7 +93,7 @@ __attribute__((target("avx2,fma"), always_inline)) inline void block_product(
 
 // The last rows of a strip, fewer than a block: one of kRows... rows.
 template <int kVectors, int kSteps, int... kRows>
-__attribute__((target("avx2,fma"), always_inline)) inline void last_rows(
+__attribute__((target("avx2,fma,f16c"), always_inline)) inline void last_rows(
     const Strip& st, int first_row, const VectorEpilogue& finish, const float* bias,
     std::integer_sequence<int, kRows...>) {
   const int rest = st.count - first_row;
@@ -84,7 +103,7 @@ __attribute__((target("avx2,fma"), always_inline)) inline void last_rows(
 }
 
 template <int kVectors, int kSteps>
-__attribute__((target("avx2,fma"))) void strip_product(const Strip& st, const Epilogue& e) {
+__attribute__((target("avx2,fma,f16c"))) void strip_product(const Strip& st, const Epilogue& e) {
   constexpr int kRows = kBlockRows[kVectors];
   const VectorEpilogue finish(e);
   int r = 0;

@@ -25,16 +25,22 @@ constexpr int kBlockRows[4] = {0, 12, 8, 8};
 constexpr int kBlockPairs[4] = {0, 6, 0, 4};
 
 // Adds the products of kRows rows (or pairs of rows, see block_product) to
-// `acc`, each input value broadcast to a whole vector.
-template <int kRows, int kVectors, bool kPaired>
+// `acc`, each input value broadcast to a whole vector. The weights are
+// floats, or float16 widened as they are read (kHalves: the float form hands
+// over to it when the strip's panel holds float16).
+template <int kRows, int kVectors, bool kPaired, bool kHalves = false>
 __attribute__((target("avx512f,avx2,fma"), always_inline)) inline void broadcast_sums(
     const Strip& st, const float* (&row)[kRows][kPaired ? 2 : 1], __mmask16 first_lanes,
     __m512 (&acc)[kRows][kVectors]) {
+  if constexpr (!kPaired && !kHalves) {
+    if (st.halves) return broadcast_sums<kRows, kVectors, false, true>(st, row, first_lanes, acc);
+  }
   constexpr int kInputs = kPaired ? 2 : 1;
+  constexpr int kWeightBytes = kHalves ? 2 : 4;
   // The vector holding the end of the first row's channels and the start of
   // the second's.
   constexpr int kMixed = kVectors / 2;
-  const float* w = st.panel;
+  const char* w = reinterpret_cast<const char*>(st.panel);
   for (int t = 0; t < st.num_taps; ++t) {
     const float* a[kRows][kInputs];
 #pragma GCC unroll 16
@@ -42,10 +48,18 @@ __attribute__((target("avx512f,avx2,fma"), always_inline)) inline void broadcast
 #pragma GCC unroll 2
       for (int i = 0; i < kInputs; ++i) a[r][i] = row[r][i] + st.taps[t];
     }
-    for (int k = 0; k < st.tap_length; ++k, w += 16 * kVectors) {
+    for (int k = 0; k < st.tap_length; ++k, w += 16 * kVectors * kWeightBytes) {
       __m512 wv[kVectors];
 #pragma GCC unroll 16
-      for (int v = 0; v < kVectors; ++v) wv[v] = _mm512_load_ps(w + 16 * v);
+      for (int v = 0; v < kVectors; ++v) {
+        const char* at = w + 16 * v * kWeightBytes;
+        // The masked form: GCC 12 reports the unmasked one's undefined start.
+        if constexpr (kHalves)
+          wv[v] = _mm512_maskz_cvtph_ps(0xffff,
+                                        _mm256_load_si256(reinterpret_cast<const __m256i*>(at)));
+        else
+          wv[v] = _mm512_load_ps(reinterpret_cast<const float*>(at));
+      }
 #pragma GCC unroll 16
       for (int r = 0; r < kRows; ++r) {
         if constexpr (kPaired) {
@@ -205,7 +219,7 @@ __attribute__((target("avx512f,avx2,fma"), always_inline)) inline void block_pro
     else
       narrow_pairs<kRows>(st, row, first_lanes, acc);
   } else {
-    if (following && st.depth == 8 && !kPaired)
+    if (following && st.depth == 8 && !kPaired && !st.halves)
       following_sums<kRows, kVectors, 8>(row[0][0], st.panel, acc);
     else
       broadcast_sums<kRows, kVectors, kPaired>(st, row, first_lanes, acc);

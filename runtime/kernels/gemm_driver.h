@@ -2,11 +2,14 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "runtime/kernels/aligned_floats.h"
 #include "runtime/kernels/conv2d.h"
 #include "runtime/kernels/epilogue.h"
+#include "runtime/kernels/half_floats.h"
 #include "runtime/kernels/padded_input.h"
 
 // A convolution as a matrix product, the same for every vector width: each
@@ -18,7 +21,10 @@
 // floats from the pixel under the window's left edge.
 //
 // Columns go in strips of one to three vectors (mostly two), the weights of
-// each strip packed at create so the inner loop reads them in order. A block
+// each strip packed at create so the inner loop reads them in order. A
+// product over few rows (a small image's pixels) uses each weight only a few
+// dozen times and spends much of its time fetching them from memory: its
+// panels keep the weights as float16 where they are exact (half_floats.h). A block
 // of rows by a strip's columns is summed in registers and finished (bias,
 // residual, activation, PReLU) before it is stored: that is the microkernel,
 // a strip function of the width's own file. Nothing here uses vector
@@ -37,6 +43,7 @@ struct Strip {
   const int* taps;           // float offsets of each tap run from a row's start
   int num_taps, tap_length;  // tap runs, and floats per run
   const float* panel;        // the strip's packed weights
+  bool halves;               // panel holds them as float16, two bytes each
   int column, columns;       // first column and how many are real
 };
 
@@ -49,6 +56,8 @@ inline constexpr int kChunkFloats = 32 * 1024;
 // a few rows at a time, so that the rows and their outputs stay there too.
 inline constexpr size_t kSmallWeightFloats = 6 * 1024;
 inline constexpr int kSmallWeightRows = 48;
+// Products of at most this many rows keep float16 weights.
+inline constexpr int kHalfWeightRows = 256;
 
 // The matrix-product convolution over the traits W of one vector width:
 //   kLanes: floats per vector
@@ -94,6 +103,7 @@ class GemmConv final : public Conv2DKernel {
                             int(kChunkFloats / std::max<size_t>(depth_, 1)) / kMultiple * kMultiple);
     chunk_rows_ = std::min(chunk_rows_, pixels);
     rows_.resize(chunk_rows_);
+    if (!paired_ && pixels <= kHalfWeightRows && has_half_floats()) halves_ = to_halves();
   }
 
   void run(const float* input, float* output, const float* residual) override {
@@ -181,6 +191,18 @@ class GemmConv final : public Conv2DKernel {
     }
   }
 
+  // The panels as float16, two to a float of the storage, when every
+  // weight is one; false (and the panels as they were) otherwise.
+  bool to_halves() {
+    std::vector<uint16_t> halves(panels_.size());
+    for (size_t i = 0; i < halves.size(); ++i)
+      if (!to_half(panels_.data()[i], halves[i])) return false;
+    AlignedFloats storage((halves.size() + 1) / 2);
+    std::memcpy(storage.data(), halves.data(), halves.size() * sizeof(uint16_t));
+    panels_ = std::move(storage);
+    return true;
+  }
+
   void run_chunk(const float* image, int first, int count, float* out, const float* residual) {
     const Conv2DShape& s = s_;
     // Without padding or striding, output pixel m reads input pixel m.
@@ -208,7 +230,9 @@ class GemmConv final : public Conv2DKernel {
                      taps_.data(),
                      static_cast<int>(taps_.size()),
                      tap_length_,
-                     panels_.data() + strip.panel,
+                     // Halves: the strip's first weight at half its offset.
+                     panels_.data() + (halves_ ? strip.panel / 2 : strip.panel),
+                     halves_,
                      strip.column,
                      strip.columns};
       strip.product(st, values_.epilogue);
@@ -226,6 +250,7 @@ class GemmConv final : public Conv2DKernel {
   size_t depth_ = 0;       // the product's inner dimension
   std::vector<StripPlan> strips_;
   AlignedFloats panels_;
+  bool halves_ = false;  // panels_ holds float16 weights
   int chunk_rows_ = 0;
   std::vector<const float*> rows_;  // one chunk's row starts, filled per run
 };

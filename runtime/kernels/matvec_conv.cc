@@ -3,12 +3,12 @@
 #include <immintrin.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
 
 #include "runtime/kernels/epilogue.h"
+#include "runtime/kernels/half_floats.h"
 #include "runtime/kernels/vector_support.h"
 
 namespace runtime::kernels {
@@ -22,15 +22,6 @@ constexpr int kStrip = 8 * kStripVectors;
 // Below this many weights the matrix-product kernel, whose weights stay in
 // cache, is as fast.
 constexpr size_t kLeastWeights = 16 * 1024;
-
-// `w` as float16 bits, or false where it is no float16 value (NaN never
-// compares equal, so NaN weights stay with the float kernel).
-__attribute__((target("f16c"))) bool to_half(float w, uint16_t& half) {
-  const __m128i h = _mm_cvtps_ph(_mm_set_ss(w), _MM_FROUND_TO_NEAREST_INT);
-  const float back = _mm_cvtss_f32(_mm_cvtph_ps(h));
-  half = static_cast<uint16_t>(_mm_extract_epi16(h, 0));
-  return back == w && std::signbit(back) == std::signbit(w);
-}
 
 class MatVecConv final : public Conv2DKernel {
  public:
@@ -106,8 +97,7 @@ std::unique_ptr<Conv2DKernel> make_matvec_conv2d(const Conv2DShape& s, const flo
                            (s.kernel_height == 1 || s.dilation_height == 1) &&
                            (s.kernel_width == 1 || s.dilation_width == 1);
   const size_t count = size_t(s.out_channels) * s.kernel_height * s.kernel_width * s.in_channels;
-  if (!whole_input || count < kLeastWeights || !has_vector_kernels() ||
-      !__builtin_cpu_supports("f16c"))
+  if (!whole_input || count < kLeastWeights || !has_vector_kernels() || !has_half_floats())
     return nullptr;
   auto product = std::make_unique<MatVecConv>(s, bias, post);
   if (!product->pack(weights)) return nullptr;
