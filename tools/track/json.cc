@@ -34,6 +34,20 @@ void append_ms(std::string& out, double ms) {
   append_number(out, static_cast<float>(std::round(ms * 1000.0) / 1000.0));
 }
 
+namespace {
+
+// Opens the "ms" object with the two steps every tracker times.
+void open_step_ms(std::string& out, double detector_ms, double landmarks_ms) {
+  append_key(out, "ms");
+  out += '{';
+  append_key(out, "detector", true);
+  append_ms(out, detector_ms);
+  append_key(out, "landmarks");
+  append_ms(out, landmarks_ms);
+}
+
+}  // namespace
+
 void append_region(std::string& out, const RotatedRect& r) {
   const float values[5] = {r.cx, r.cy, r.width, r.height, r.rotation};
   append_floats(out, values, 5);
@@ -128,12 +142,7 @@ std::string hands_json(const HandFrame& frame) {
     append_hand(out, frame.hands[i], at(steps.regions_used, i), at(frame.regions_after, i));
   }
   out += ']';
-  append_key(out, "ms");
-  out += '{';
-  append_key(out, "detector", true);
-  append_ms(out, steps.detector_ms);
-  append_key(out, "landmarks");
-  append_ms(out, steps.landmarks_ms);
+  open_step_ms(out, steps.detector_ms, steps.landmarks_ms);
   out += "}}";
   return out;
 }
@@ -194,12 +203,7 @@ std::string face_json(const FaceFrame& face) {
   }
   out += '}';
 
-  append_key(out, "ms");
-  out += '{';
-  append_key(out, "detector", true);
-  append_ms(out, steps.detector_ms);
-  append_key(out, "landmarks");
-  append_ms(out, steps.landmarks_ms);
+  open_step_ms(out, steps.detector_ms, steps.landmarks_ms);
   append_key(out, "blendshapes");
   append_ms(out, steps.blendshapes_ms);
   append_key(out, "pose");
