@@ -158,8 +158,6 @@ INSTANTIATE_TEST_SUITE_P(
                    480, End::kSignal, kOffThenBack},
         DeviceKind{"MjpegRefusedYuyvAtAnotherSize",
                    "format YUYV 320x240\nrefuse_other_formats\ngrant 320x240\n", kFake, 320, 240},
-        DeviceKind{"MjpegWithoutHuffmanTables", "format MJPG 640x480\nstrip_huffman\n", kFake, 640,
-                   480},
         DeviceKind{"EveryCallInterruptedOnceExposureAlreadyOff",
                    "format MJPG 640x480\ninterrupt\nexposure 0\n", kFake, 640, 480},
         DeviceKind{"SixBuffersGrantedHostSilent", "format MJPG 640x480\nbuffers 6\nexposure 1\n",

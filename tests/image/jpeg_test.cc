@@ -119,6 +119,18 @@ TEST(DecodeJpeg, WarningsDecodeFatalDamageFailsAtTheNewSize) {
   EXPECT_TRUE(out.width == 24 && out.height == 16 && out.pixels.size() == 24u * 16 * 3);
 }
 
+// Webcams leave the standard Huffman tables out of their MJPEG frames.
+TEST(DecodeJpeg, FramesWithoutHuffmanTablesUseTheStandardOnes) {
+  const Bytes jpeg = jpeg_of(64, 48, TJSAMP_422);  // made with the standard tables
+  Bytes stripped = jpeg;
+  for (long at; (at = marker(stripped, 0xC4)) < long(stripped.size());) {
+    stripped.erase(stripped.begin() + at, stripped.begin() + at + 2 + (stripped[at + 2] << 8 | stripped[at + 3]));
+  }
+  Image out, expected;
+  ASSERT_TRUE(stripped.size() < jpeg.size() && decode(jpeg, expected));
+  EXPECT_TRUE(decode(stripped, out) && out.pixels == expected.pixels);
+}
+
 TEST(DecodeJpeg, ProgressiveDecodesEndlessScansRefused) {
   const Bytes jpeg = jpeg_of(64, 48, TJSAMP_420, TJFLAG_PROGRESSIVE);
   Image out;
