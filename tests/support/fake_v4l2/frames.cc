@@ -88,10 +88,6 @@ bool make_frames(const FakeDeviceScript& script, bool mjpeg, uint32_t width, uin
                  FakeFrames& out, std::string& error) {
   out = {};
   out.stale = mjpeg ? encode(grey(64, 48)) : to_yuyv(grey(width, height), width, height);
-  if (script.frames_dir.empty()) {
-    out.frames.push_back(mjpeg ? encode(grey(width, height)) : out.stale);
-    return true;
-  }
   for (const std::string& path : jpeg_files(script.frames_dir)) {
     const FakeBytes jpeg = read_file(path);
     Rgb rgb;

@@ -16,6 +16,6 @@ struct FakeFrames {
 };
 
 // MJPEG: the script's JPEG files as they are. YUYV: the files decoded, scaled
-// to `width` x `height` and converted. Without a frame folder one grey frame.
+// to `width` x `height` and converted.
 bool make_frames(const FakeDeviceScript& script, bool mjpeg, uint32_t width, uint32_t height,
                  FakeFrames& out, std::string& error);
