@@ -253,25 +253,20 @@ TEST(DecodeJpeg, WorkBoundFromPixelsAndScans) {
 }
 
 // (Files that are not regular or never end: the bounded reader's own test;
-// a FIFO here shows that load_image reads through it.)
-TEST(LoadImage, DecodesAnyNameRefusesEmptyHugeAndAFifo) {
+// a FIFO here shows that load_image reads through it. An empty file, or one
+// over kMaxJpegBytes, the decoder refuses as well.)
+TEST(LoadImage, DecodesAnyNameRefusesAFifo) {
   namespace fs = std::filesystem;
   const fs::path dir = fs::temp_directory_path() / ("load_image_test_" + std::to_string(getpid()));
   fs::create_directories(dir);
   const Bytes jpeg = jpeg_of(20, 10, TJSAMP_444);
   std::ofstream(dir / "frame.bin", std::ios::binary)
       .write(reinterpret_cast<const char*>(jpeg.data()), std::streamsize(jpeg.size()));
-  std::ofstream(dir / "empty.jpg").close();
   ASSERT_EQ(mkfifo((dir / "fifo.jpg").c_str(), 0600), 0);  // opening it to read would block
-  std::ofstream(dir / "huge.jpg", std::ios::binary)
-      .write(reinterpret_cast<const char*>(jpeg.data()), std::streamsize(jpeg.size()));
-  fs::resize_file(dir / "huge.jpg", kMaxJpegBytes + 1);  // a frame, then a hole of zeros
   Image out;
   EXPECT_TRUE(load_image((dir / "frame.bin").string(), out) && out.width == 20);
-  for (const fs::path& path : {dir / "empty.jpg", dir / "fifo.jpg", dir / "huge.jpg"}) {
-    Image kept{3, 2, Bytes(18, 9)};
-    EXPECT_FALSE(load_image(path.string(), kept)) << path;
-    EXPECT_TRUE(kept.width == 3 && kept.height == 2 && kept.pixels == Bytes(18, 9)) << path;
-  }
+  Image kept{3, 2, Bytes(18, 9)};
+  EXPECT_FALSE(load_image((dir / "fifo.jpg").string(), kept));
+  EXPECT_TRUE(kept.width == 3 && kept.height == 2 && kept.pixels == Bytes(18, 9));
   fs::remove_all(dir);
 }
