@@ -1,9 +1,9 @@
 #include "tests/support/fake_v4l2/frames.h"
 
-#include <dirent.h>
 #include <turbojpeg.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -18,13 +18,9 @@ struct Rgb {
 
 std::vector<std::string> jpeg_files(const std::string& dir) {
   std::vector<std::string> files;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (const dirent* e = readdir(d)) {
-      const std::string name = e->d_name;
-      if (name.size() > 4 && name.substr(name.size() - 4) == ".jpg")
-        files.push_back(dir + "/" + name);
-    }
-    closedir(d);
+  std::error_code error;  // a missing folder lists nothing
+  for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
+    if (entry.path().extension() == ".jpg") files.push_back(entry.path().string());
   }
   std::sort(files.begin(), files.end());
   return files;

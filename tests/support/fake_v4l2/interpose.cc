@@ -164,8 +164,6 @@ DIR* opendir(const char* name) noexcept {
   for (const FakeDeviceScript& s : p.devices) {
     if (s.path.rfind("/dev/", 0) != 0) continue;
     dirent e{};
-    e.d_ino = 1000 + p.dev_entries.size();
-    e.d_type = DT_CHR;
     std::strncpy(e.d_name, s.path.c_str() + 5, sizeof e.d_name - 1);
     p.dev_entries.push_back(e);
   }
