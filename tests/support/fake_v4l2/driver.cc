@@ -41,7 +41,6 @@ const FakeFormat* offered(const FakeDriver& d, uint32_t fourcc) {
 // One frame from the sensor into the oldest queued buffer; with none queued
 // it is lost, as a real driver loses it.
 void produce(FakeDriver& d, bool fresh) {
-  d.sequence += 1;
   if (d.queued.empty()) return;
   const uint32_t index = d.queued.front();
   d.queued.pop_front();
@@ -57,7 +56,7 @@ void produce(FakeDriver& d, bool fresh) {
     (void)!pwrite(d.memfd, payload.data(), payload.size(), off_t(index * d.buffer_bytes));
   }
   const bool oversized = damaged && s.damage == FakeDamage::kOversized;
-  d.filled.push_back({index, uint32_t(oversized ? d.buffer_bytes + 1 : payload.size()), d.sequence - 1});
+  d.filled.push_back({index, uint32_t(oversized ? d.buffer_bytes + 1 : payload.size())});
   if (!fresh) return;
   d.log("frame " + std::to_string(d.delivered) + " buffer " + std::to_string(index) +
         (damaged ? " damaged" : ""));
@@ -76,8 +75,6 @@ void advance(FakeDriver& d, int64_t now) {
     // frame waiting is a fresh one however far the caller fell behind.
     if (d.queued.size() >= size_t(burst)) {
       for (int k = 0; k < burst; ++k) produce(d, k + 1 == burst);
-    } else {
-      d.sequence += uint32_t(burst);
     }
     d.next_tick_ns += period;
   }
@@ -103,9 +100,6 @@ int set_format(FakeDriver& d, v4l2_format& f) {
     pix.width = s.grant_width;
     pix.height = s.grant_height;
   }
-  pix.field = V4L2_FIELD_NONE;
-  pix.bytesperline = pix.pixelformat == V4L2_PIX_FMT_YUYV ? pix.width * 2 : 0;
-  pix.sizeimage = pix.width * pix.height * 2;
   d.pixel_format = pix.pixelformat;
   d.width = pix.width;
   d.height = pix.height;
@@ -115,11 +109,8 @@ int set_format(FakeDriver& d, v4l2_format& f) {
 int request_buffers(FakeDriver& d, v4l2_requestbuffers& r) {
   if (d.script->busy == FakeBusy::kReqbufs) return fail(EBUSY);
   if (!capture_type(r.type) || r.memory != V4L2_MEMORY_MMAP) return fail(EINVAL);
-  if (d.streaming) return fail(EBUSY);
-  d.queued.clear();
-  d.filled.clear();
-  d.buffer_count = 0;
-  if (r.count == 0) return 0;
+  // The bridge asks once per open, so buffers are never given back or resized.
+  if (d.buffer_count > 0) return fail(EBUSY);
   std::string error;
   if (!make_frames(*d.script, d.pixel_format == V4L2_PIX_FMT_MJPEG, d.width, d.height, d.frames,
                    error)) {
@@ -158,19 +149,12 @@ int dequeue(FakeDriver& d, v4l2_buffer& b) {
   if (stray) d.log("stray index");
   b.index = stray ? d.buffer_count + 7 : f.index;
   b.bytesused = f.bytes;
-  b.sequence = f.sequence;
-  b.flags = V4L2_BUF_FLAG_MAPPED | V4L2_BUF_FLAG_DONE;
-  b.field = V4L2_FIELD_NONE;
-  b.length = uint32_t(d.buffer_bytes);
-  b.m.offset = uint32_t(f.index * d.buffer_bytes);
   return 0;
 }
 
 void query_cap(const FakeDriver& d, v4l2_capability& c) {
   const FakeDeviceScript& s = *d.script;
-  std::strncpy(reinterpret_cast<char*>(c.driver), "fake_v4l2", sizeof c.driver - 1);
   std::memcpy(c.card, s.card.data(), std::min(s.card.size(), sizeof c.card - 1));
-  std::strncpy(reinterpret_cast<char*>(c.bus_info), "fake", sizeof c.bus_info - 1);
   c.capabilities = s.legacy_caps ? s.device_caps : s.physical_caps | V4L2_CAP_DEVICE_CAPS;
   c.device_caps = s.legacy_caps ? 0 : s.device_caps;
 }
@@ -248,8 +232,6 @@ int fake_ioctl(FakeDriver& d, unsigned long request, void* arg) {
     case VIDIOC_G_CTRL:
     case VIDIOC_S_CTRL:
       return control(d, request, *static_cast<v4l2_control*>(arg));
-    case VIDIOC_S_PARM:
-      return capture_type(static_cast<v4l2_streamparm*>(arg)->type) ? 0 : fail(EINVAL);
     case VIDIOC_REQBUFS:
       return request_buffers(d, *static_cast<v4l2_requestbuffers*>(arg));
     case VIDIOC_QUERYBUF: {

@@ -26,14 +26,12 @@ struct FakeDriver {
   struct Filled {
     uint32_t index;
     uint32_t bytes;
-    uint32_t sequence;
   };
   std::deque<Filled> filled;  // waiting to be dequeued, oldest first
   bool streaming = false;
   bool unplugged = false;
   bool interrupt_next = true;  // alternates when the script asks for EINTR
   int64_t next_tick_ns = 0;
-  uint32_t sequence = 0;   // every frame the sensor produced
   uint64_t delivered = 0;  // frames written into a buffer (stale ones excluded)
   uint64_t dequeued = 0;
 };

@@ -1,9 +1,9 @@
 #include "tests/support/fake_v4l2/frames.h"
 
-#include <dirent.h>
 #include <turbojpeg.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -18,13 +18,9 @@ struct Rgb {
 
 std::vector<std::string> jpeg_files(const std::string& dir) {
   std::vector<std::string> files;
-  if (DIR* d = opendir(dir.c_str())) {
-    while (const dirent* e = readdir(d)) {
-      const std::string name = e->d_name;
-      if (name.size() > 4 && name.substr(name.size() - 4) == ".jpg")
-        files.push_back(dir + "/" + name);
-    }
-    closedir(d);
+  std::error_code error;  // a missing folder lists nothing
+  for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
+    if (entry.path().extension() == ".jpg") files.push_back(entry.path().string());
   }
   std::sort(files.begin(), files.end());
   return files;
@@ -49,8 +45,7 @@ bool decode(const FakeBytes& jpeg, Rgb& out) {
   return ok;
 }
 
-// 4:2:2 like a webcam's MJPEG, and without optimised tables, so the standard
-// ones apply and may be left out.
+// 4:2:2 like a webcam's MJPEG.
 FakeBytes encode(const Rgb& rgb) { return compress_jpeg(rgb.pixels, rgb.width, rgb.height, TJSAMP_422, 85); }
 
 Rgb grey(uint32_t width, uint32_t height) {
@@ -85,41 +80,18 @@ FakeBytes to_yuyv(const Rgb& rgb, uint32_t width, uint32_t height) {
 
 }  // namespace
 
-FakeBytes strip_huffman_tables(const FakeBytes& jpeg) {
-  FakeBytes out(jpeg.begin(), jpeg.begin() + std::min<size_t>(2, jpeg.size()));  // SOI
-  size_t at = 2;
-  while (at + 4 <= jpeg.size() && jpeg[at] == 0xFF) {
-    const uint8_t marker = jpeg[at + 1];
-    if (marker == 0xDA) break;  // start of scan: the rest is entropy-coded data
-    const size_t length = size_t(jpeg[at + 2]) << 8 | jpeg[at + 3];
-    const size_t end = std::min(jpeg.size(), at + 2 + length);
-    if (marker != 0xC4) out.insert(out.end(), jpeg.begin() + at, jpeg.begin() + end);
-    at = end;
-  }
-  out.insert(out.end(), jpeg.begin() + std::min(at, jpeg.size()), jpeg.end());
-  return out;
-}
-
 bool make_frames(const FakeDeviceScript& script, bool mjpeg, uint32_t width, uint32_t height,
                  FakeFrames& out, std::string& error) {
   out = {};
   out.stale = mjpeg ? encode(grey(64, 48)) : to_yuyv(grey(width, height), width, height);
-  if (script.frames_dir.empty()) {
-    out.frames.push_back(mjpeg ? encode(grey(width, height)) : out.stale);
-    return true;
-  }
   for (const std::string& path : jpeg_files(script.frames_dir)) {
-    FakeBytes jpeg = read_file(path);
+    const FakeBytes jpeg = read_file(path);
     Rgb rgb;
-    if ((!mjpeg || script.strip_huffman) && !decode(jpeg, rgb)) {
+    if (!mjpeg && !decode(jpeg, rgb)) {
       error = "fake_v4l2: cannot decode " + path;
       return false;
     }
-    if (!mjpeg) {
-      out.frames.push_back(to_yuyv(rgb, width, height));
-    } else {
-      out.frames.push_back(script.strip_huffman ? strip_huffman_tables(encode(rgb)) : jpeg);
-    }
+    out.frames.push_back(mjpeg ? jpeg : to_yuyv(rgb, width, height));
   }
   if (out.frames.empty()) error = "fake_v4l2: no .jpg files in " + script.frames_dir;
   return !out.frames.empty();

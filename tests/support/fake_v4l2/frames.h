@@ -15,11 +15,7 @@ struct FakeFrames {
                                   // JPEG in MJPEG, a grey frame of the granted size in YUYV
 };
 
-// MJPEG: the script's JPEG files as they are (or re-encoded with the standard
-// Huffman tables and then stripped of them). YUYV: the files decoded, scaled
-// to `width` x `height` and converted. Without a frame folder one grey frame.
+// MJPEG: the script's JPEG files as they are. YUYV: the files decoded, scaled
+// to `width` x `height` and converted.
 bool make_frames(const FakeDeviceScript& script, bool mjpeg, uint32_t width, uint32_t height,
                  FakeFrames& out, std::string& error);
-
-// The JPEG stream without its DHT segments.
-FakeBytes strip_huffman_tables(const FakeBytes& jpeg);

@@ -113,38 +113,20 @@ int open_scripted(const char* path) {
   return fd;
 }
 
-mode_t mode_of(int flags, va_list args) {
-  return (flags & (O_CREAT | O_TMPFILE)) ? mode_t(va_arg(args, int)) : 0;
-}
-
-// A scripted device's descriptor, or the C library's `symbol` for any other path.
-int open_path(const char* symbol, const char* path, int flags, mode_t mode) {
-  const int fd = open_scripted(path);
-  return fd != -2 ? fd : next<int (*)(const char*, int, ...)>(symbol)(path, flags, mode);
-}
-int open_path_at(const char* symbol, int dir, const char* path, int flags, mode_t mode) {
-  const int fd = open_scripted(path);
-  return fd != -2 ? fd : next<int (*)(int, const char*, int, ...)>(symbol)(dir, path, flags, mode);
-}
-
 }  // namespace
 
-// Each entry point takes its own variable arguments, so each is spelled out
-// (the open family by one macro: the mode comes only with O_CREAT or O_TMPFILE).
+// Each entry point takes its own variable arguments, so each is spelled out.
+// The bridge opens devices with open() alone.
 extern "C" {
 
-#define FAKE_OPEN(name, call, ...)            \
-  int name(__VA_ARGS__, int flags, ...) {     \
-    va_list args;                             \
-    va_start(args, flags);                    \
-    const mode_t mode = mode_of(flags, args); \
-    va_end(args);                             \
-    return call;                              \
-  }
-FAKE_OPEN(open, open_path("open", path, flags, mode), const char* path)
-FAKE_OPEN(open64, open_path("open64", path, flags, mode), const char* path)
-FAKE_OPEN(openat, open_path_at("openat", dir, path, flags, mode), int dir, const char* path)
-FAKE_OPEN(openat64, open_path_at("openat64", dir, path, flags, mode), int dir, const char* path)
+int open(const char* path, int flags, ...) {
+  va_list args;
+  va_start(args, flags);
+  const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) ? mode_t(va_arg(args, int)) : 0;
+  va_end(args);
+  const int fd = open_scripted(path);
+  return fd != -2 ? fd : next<int (*)(const char*, int, ...)>("open")(path, flags, mode);
+}
 
 int close(int fd) {
   FakeProcess& p = process();
@@ -182,8 +164,6 @@ DIR* opendir(const char* name) noexcept {
   for (const FakeDeviceScript& s : p.devices) {
     if (s.path.rfind("/dev/", 0) != 0) continue;
     dirent e{};
-    e.d_ino = 1000 + p.dev_entries.size();
-    e.d_type = DT_CHR;
     std::strncpy(e.d_name, s.path.c_str() + 5, sizeof e.d_name - 1);
     p.dev_entries.push_back(e);
   }
@@ -199,9 +179,6 @@ dirent* readdir(DIR* dir) noexcept {
   while (e != nullptr && std::strncmp(e->d_name, "video", 5) == 0) e = real(dir);  // real cameras
   return e;
 }
-
-// The same record on 64-bit Linux.
-dirent64* readdir64(DIR* dir) noexcept { return reinterpret_cast<dirent64*>(readdir(dir)); }
 
 int closedir(DIR* dir) noexcept {
   FakeProcess& p = process();

@@ -97,7 +97,6 @@ const std::map<std::string, Setter>& setters() {
        [](std::istringstream& in, FakeDeviceScript& d) { return bool(in >> d.frames_dir); }},
       {"rate", number(&FakeDeviceScript::rate)},
       {"burst", number(&FakeDeviceScript::burst)},
-      {"strip_huffman", flag(&FakeDeviceScript::strip_huffman)},
       {"damage",
        [](std::istringstream& in, FakeDeviceScript& d) {
          return choice(&FakeDeviceScript::damage,

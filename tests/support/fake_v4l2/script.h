@@ -33,7 +33,6 @@ struct FakeDeviceScript {
   double rate = 30;                            // frames per second
   int burst = 1;               // frames delivered at each tick, all but the last stale; a tick
                                // finding fewer free buffers is lost whole
-  bool strip_huffman = false;  // MJPEG without its Huffman tables, as webcams send it
   FakeDamage damage = FakeDamage::kNone;  // oversized: claims a byte more than its buffer
   int damage_every = 0;                    // every Nth frame is damaged
   FakeBusy busy = FakeBusy::kNever;
@@ -53,7 +52,7 @@ struct FakeDeviceScript {
 //   legacy_caps                 format FOURCC WxH... | format FOURCC step
 //   refuse_other_formats        grant WxH            buffers N
 //   exposure N                  frames DIR           rate FPS       burst N
-//   strip_huffman               damage corrupt|empty|oversized N
+//   damage corrupt|empty|oversized N
 //   busy open|reqbufs|streamon  interrupt [always]   unplug N poll|dequeue
 //   endless                     stray_index N        flood
 // False with `error` naming the line when a line is not understood.
