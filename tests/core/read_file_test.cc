@@ -11,7 +11,6 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
-// Missing files, folders and devices: see the LoadImage tests.
 TEST(ReadRegularFile, WholeFilesUpToTheLimitAndNothingThatCouldBlockOrNeverEnd) {
   const fs::path dir = fs::temp_directory_path() / ("read_file_test_" + std::to_string(getpid()));
   fs::create_directories(dir);
