@@ -132,6 +132,14 @@ struct Finished {
 // goes to `stdout_path` when one is given (and is then not captured).
 Finished run_to_end(const std::vector<std::string>& args, const std::string& stdout_path = "");
 
+// Starts `command` (its program looked up in PATH) reading nothing, its
+// standard output into `out` and, when `err` is given, its errors there: the
+// child's id, or -1 when it cannot start.
+pid_t spawn(std::vector<std::string> command, const std::string& out, const std::string& err = "");
+// How the child `pid` ended (as wait_bridge tells it), killed if it has not
+// within `timeout_ms`.
+int wait_child(pid_t pid, int timeout_ms);
+
 // A shell script that runs `command` (e.g. "ulimit -v 163840") and then
 // execs the bridge with the arguments it was given, for RunningBridge::start;
 // removed with its object.
