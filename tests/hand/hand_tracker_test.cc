@@ -216,13 +216,7 @@ TEST(HandTrackerLoad, ChecksTheModelSet) {
   const Dims landmark_in{1, 224, 224, 3}, detector_in{1, 192, 192, 3};
   const Floats boxes(36288), scores(2016);
   std::vector<Floats> four = landmark_outputs(1, 1);
-  struct Built {
-    const char* file;
-    std::vector<Dims> inputs;
-    std::vector<Floats> outputs;
-    bool loads;
-    const char* what;
-  } built[] = {
+  expect_loads<HandTracker>(kModels / "hand", kTensorMessage, {
       {landmarks, {landmark_in}, four, true, "the four outputs"},
       {landmarks, {landmark_in}, {four[0], four[1], four[2], four[3], {0}}, false, "five outputs"},
       {landmarks, {landmark_in}, {four[0], four[1], four[2]}, false, "three outputs"},
@@ -235,14 +229,7 @@ TEST(HandTrackerLoad, ChecksTheModelSet) {
       {detector, {detector_in}, {boxes}, false, "no scores"},
       {detector, {detector_in}, {scores}, false, "no boxes"},
       {detector, {{1, 128, 128, 3}}, {boxes, scores}, false, "a 128 x 128 input"},
-  };
-  for (const Built& b : built) {
-    SCOPED_TRACE(b.what);
-    ModelsCopy models(kModels / "hand");
-    models.replace(b.file, fixed_model(b.inputs, b.outputs));
-    HandTracker tracker;
-    EXPECT_EQ(models.load(tracker), b.loads ? "" : kTensorMessage);
-  }
+  });
 }
 
 // Of several detector outputs of one size the last is read: scores that
@@ -253,12 +240,11 @@ TEST(HandTrackerLoad, LastDetectorOutputOfASizeIsRead) {
   const Image image{640, 480, std::vector<uint8_t>(640 * 480 * 3, 90)};
   for (const bool last_finds : {false, true}) {
     SCOPED_TRACE(last_finds ? "palms from the last scores" : "none from the last scores");
-    ModelsCopy models(kModels / "hand");
-    models.replace(kDetector, fixed_model({{1, 192, 192, 3}}, {last_finds ? nowhere : everywhere,
-                                                               boxes,
-                                                               last_finds ? everywhere : nowhere}));
+    const Floats& first = last_finds ? nowhere : everywhere;
+    const Floats& last = last_finds ? everywhere : nowhere;
+    const StandIn model{kDetector, {{1, 192, 192, 3}}, {first, boxes, last}};
     HandTracker tracker;
-    ASSERT_EQ(models.load(tracker), "");
+    ASSERT_EQ(load_with(tracker, kModels / "hand", model), "");
     tracker.process(image);
     EXPECT_TRUE(tracker.steps.ran_detector);
     EXPECT_EQ(tracker.steps.palms.size(), last_finds ? 2u : 0u);
@@ -284,11 +270,9 @@ TEST(HandTrackerLandmarks, PresenceAndHandedness) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message()
                  << "presence " << c.presence << ", handedness " << c.handedness);
-    ModelsCopy models(kModels / "hand");
-    models.replace(kLandmarks,
-                   fixed_model({{1, 224, 224, 3}}, landmark_outputs(c.presence, c.handedness)));
+    const StandIn model{kLandmarks, {{1, 224, 224, 3}}, landmark_outputs(c.presence, c.handedness)};
     HandTracker tracker;
-    ASSERT_EQ(models.load(tracker), "");
+    ASSERT_EQ(load_with(tracker, kModels / "hand", model), "");
     HandResult result;
     const RotatedRect untouched{1, 2, 3, 4, 5};
     RotatedRect next = untouched;
