@@ -208,12 +208,12 @@ TEST(BridgeEndToEnd, ScarceDescriptorsMemoryAndStack) {
     RunningBridge b;
     b.start({"--frames", frames.string(), "--models", shared_models(), "--face", "--hands"},
             scarce.path);
-    const auto got = b.record([](auto& got) { return count_state(got, "running") >= 4; });
+    const auto got = b.record([](auto& got) { return statuses_in(got, "running").size() >= 4; });
     for (const wire::Bytes& d : got) {
       EXPECT_NE(status_text(d, "state"), "\"error\"") << payload(d);
       EXPECT_NE(status_number(d, "width"), 8192) << payload(d);
     }
-    EXPECT_EQ(count_state(got, "running"), 4);
+    EXPECT_EQ(statuses_in(got, "running").size(), 4u);
     EXPECT_GT(count_of(got, wire::kFace), 0);
     b.stop();
   }

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <iterator>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -111,14 +112,17 @@ struct RunningBridge {
   }
 };
 
-// How many of `got` are of `type`; statuses in `state`.
+// How many of `got` are of `type`; the statuses among them in `state`.
 inline int count_of(const std::vector<wire::Bytes>& got, uint16_t type) {
   return int(std::count_if(got.begin(), got.end(), [&](const wire::Bytes& d) { return type_of(d) == type; }));
 }
-inline int count_state(const std::vector<wire::Bytes>& got, const std::string& state) {
-  return int(std::count_if(got.begin(), got.end(), [&](const wire::Bytes& d) {
+inline std::vector<wire::Bytes> statuses_in(const std::vector<wire::Bytes>& got,
+                                            const std::string& state) {
+  std::vector<wire::Bytes> found;
+  std::copy_if(got.begin(), got.end(), std::back_inserter(found), [&](const wire::Bytes& d) {
     return type_of(d) == wire::kStatus && status_text(d, "state") == "\"" + state + "\"";
-  }));
+  });
+  return found;
 }
 
 // A finished run of the bridge with its captured output.
