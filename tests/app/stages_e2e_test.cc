@@ -111,18 +111,24 @@ TEST(StagesEndToEnd, AStageOffOrWithoutModelsSendsNothingNoFaceTheResetValues) {
 // A lite set that fails to load is reported while face tracking goes on;
 // other bits give the sets a new chance, and each load is reported in the
 // pass that made it.
-TEST(StagesEndToEnd, LoadFailureIsReportedAndSetsSwitchInOneRun) {
+TEST(StagesEndToEnd, SetsSwitchInOneRunFaceThenHandsDatagramPerFrame) {
   SKIP_WITHOUT_MODELS();
   BrokenLiteModels models;
+  // From a little before the frame on which the hand comes into view (23).
+  const ScratchDir folder("bridge-hand-frames");
+  for (int i = 20; i <= 40; ++i) {
+    const std::string name = "0000" + std::to_string(i) + ".jpg";
+    fs::create_symlink(kFrames + "/" + name, folder.path / name);
+  }
   RunningBridge b;
-  b.start({"--frames", kFrames, "--models", models.root.string(), "--face", "--hands",
+  b.start({"--frames", folder.path.string(), "--models", models.root.string(), "--face", "--hands",
            "--hands-lite"});
   const auto s = b.next_status("running", 3000);  // the first pass tries the load
   ASSERT_TRUE(s);
   EXPECT_EQ(status_text(*s, "hand_model"), "\"\"");
   EXPECT_EQ(status_text(*s, "hands_available"), "false");
   EXPECT_NE(status_text(*s, "hands_message").find("hand-lite"), std::string::npos);
-  const auto got = b.record([](auto& got) { return count_of(got, wire::kFace) >= 10; });
+  auto got = b.record([](auto& got) { return count_of(got, wire::kFace) >= 10; });
   EXPECT_EQ(count_of(got, wire::kFace), 10);
   EXPECT_EQ(count_of(got, wire::kHands), 0);
   // The lite set mended meanwhile: full, lite and full again in one run.
@@ -135,21 +141,8 @@ TEST(StagesEndToEnd, LoadFailureIsReportedAndSetsSwitchInOneRun) {
     EXPECT_EQ(status_text(*switched, "hands_available"), "true");
     EXPECT_EQ(status_text(*switched, "hands_message"), "\"\"");
   }
-  b.stop();
-}
-
-TEST(StagesEndToEnd, FaceThenHandsDatagramPerFrameWithOneTimestamp) {
-  SKIP_WITHOUT_MODELS();
-  RunningBridge b;
-  // From a little before the frame on which the hand comes into view (23).
-  const ScratchDir folder("bridge-hand-frames");
-  for (int i = 20; i <= 40; ++i) {
-    const std::string name = "0000" + std::to_string(i) + ".jpg";
-    fs::create_symlink(kFrames + "/" + name, folder.path / name);
-  }
-  b.start({"--frames", folder.path.string(), "--models", shared_models(), "--face", "--hands"});
   // (150 s for a slow sanitizer build on a busy machine.)
-  const auto got = b.record([](auto& got) { return count_of(got, wire::kHands) >= 30; }, 150);
+  got = b.record([](auto& got) { return count_of(got, wire::kHands) >= 30; }, 150);
   b.stop();
 
   // One counter numbers every datagram; each frame's face datagram (the face
@@ -160,7 +153,7 @@ TEST(StagesEndToEnd, FaceThenHandsDatagramPerFrameWithOneTimestamp) {
   uint64_t last_timestamp = 0;
   for (size_t i = 0; i < got.size(); ++i) {
     const wire::Bytes& d = got[i];
-    EXPECT_EQ(sequence_of(d), i + 1);
+    EXPECT_EQ(sequence_of(d), sequence_of(got[0]) + i);
     if (type_of(d) == wire::kStatus && status_number(d, "fps") > 0) {
       windows += 1;
       EXPECT_EQ(status_number(d, "face_found"), 1.0);
@@ -175,19 +168,18 @@ TEST(StagesEndToEnd, FaceThenHandsDatagramPerFrameWithOneTimestamp) {
         EXPECT_EQ(type_of(got[i + 1]), wire::kHands);
       }
     }
-    if (type_of(d) != wire::kHands) continue;
+    if (type_of(d) != wire::kHands || i == 0) continue;  // the first one's face came before
     EXPECT_GT(value_of(got[i]), last_timestamp);
     last_timestamp = value_of(got[i]);
     const size_t count = got[i][wire::kHeaderSize];
     ASSERT_LE(count, 2u);
     EXPECT_EQ(got[i].size(), 52u + 272u * count);
     hands += static_cast<int>(count);
-    ASSERT_GT(i, 0u);
     EXPECT_EQ(type_of(got[i - 1]), wire::kFace);
     EXPECT_EQ(value_of(got[i]), value_of(got[i - 1]));
     frames += 1;
   }
-  EXPECT_GE(frames, 30);
+  EXPECT_GE(frames, 29);
   EXPECT_GT(hands, 0);
   EXPECT_GE(windows, 1);
 }
