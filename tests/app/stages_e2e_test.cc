@@ -84,6 +84,8 @@ TEST(StagesEndToEnd, AStageOffOrWithoutModelsSendsNothingNoFaceTheResetValues) {
     EXPECT_EQ(status_text(d, "hands_available"), "false");
     if (status_number(d, "fps") > 0) {
       EXPECT_EQ(status_number(d, "face_found"), -1.0);
+      EXPECT_LE(status_number(d, "fps"), 30.5);  // one file played at the pace of a stream
+      EXPECT_GT(status_number(d, "frame_luma"), 0.0);
     }
   }
   send_control(b.host, wire::kOptions, wire::kFaceBit | wire::kHandsBit);
