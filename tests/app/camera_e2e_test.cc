@@ -21,10 +21,10 @@ const std::string kLost = "\"Camera Fake Camera stopped delivering frames (unplu
 // event log in a folder of their own, and the environment that preloads the
 // fake into every child.
 struct FakeCameras {
-  fs::path dir = fs::temp_directory_path() / ("bridge-camera-" + std::to_string(getpid()));
+  const ScratchDir scratch{"bridge-camera"};
+  const fs::path& dir = scratch.path;
 
   explicit FakeCameras(const std::string& script) {
-    fs::create_directories(dir);
     std::ofstream(dir / "script") << script;
     setenv("LD_PRELOAD", BRIDGE_FAKE_V4L2, 1);
     setenv("FAKE_V4L2_SCRIPT", (dir / "script").c_str(), 1);
@@ -39,7 +39,6 @@ struct FakeCameras {
     unsetenv("LD_PRELOAD");
     unsetenv("FAKE_V4L2_SCRIPT");
     unsetenv("FAKE_V4L2_LOG");
-    fs::remove_all(dir);
   }
   // The event log's lines that begin with `prefix`.
   std::vector<std::string> events(const std::string& prefix = "") const {

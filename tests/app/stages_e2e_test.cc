@@ -20,21 +20,6 @@ std::vector<wire::Bytes> record(RunningBridge& b, int faces, double min_seconds)
   return b.record([&](auto& got) { return count_of(got, wire::kFace) >= faces && seconds_since(start) >= min_seconds; });
 }
 
-// A models folder with the real face and full hand sets and a lite set whose
-// landmark model is not a model at all.
-struct BrokenLiteModels {
-  const ScratchDir dir{"bridge-models"};
-  const fs::path& root = dir.path;
-  BrokenLiteModels() {
-    fs::create_directories(root / "hand-lite");
-    fs::create_directory_symlink(shared_models() + "/face", root / "face");
-    fs::create_directory_symlink(shared_models() + "/hand", root / "hand");
-    fs::create_symlink(shared_models() + "/hand-lite/hand_detector.tflite",
-                       root / "hand-lite/hand_detector.tflite");
-    std::ofstream(root / "hand-lite/hand_landmarks_detector.tflite") << "not a model";
-  }
-};
-
 // Sends `bits` and returns the first running status that reports them, with
 // `model` as its hand model; heartbeats meanwhile.
 std::optional<wire::Bytes> switch_to(RunningBridge& b, uint64_t bits, const std::string& model) {
@@ -115,7 +100,16 @@ TEST(StagesEndToEnd, AStageOffOrWithoutModelsSendsNothingNoFaceTheResetValues) {
 // pass that made it.
 TEST(StagesEndToEnd, SetsSwitchInOneRunFaceThenHandsDatagramPerFrame) {
   SKIP_WITHOUT_MODELS();
-  BrokenLiteModels models;
+  // The real face and full hand sets, and a lite set whose landmark model is
+  // not a model at all.
+  const ScratchDir models("bridge-models");
+  const fs::path& root = models.path;
+  fs::create_directories(root / "hand-lite");
+  fs::create_directory_symlink(shared_models() + "/face", root / "face");
+  fs::create_directory_symlink(shared_models() + "/hand", root / "hand");
+  fs::create_symlink(shared_models() + "/hand-lite/hand_detector.tflite",
+                     root / "hand-lite/hand_detector.tflite");
+  std::ofstream(root / "hand-lite/hand_landmarks_detector.tflite") << "not a model";
   // From a little before the frame on which the hand comes into view (23).
   const ScratchDir folder("bridge-hand-frames");
   for (int i = 20; i <= 40; ++i) {
@@ -123,7 +117,7 @@ TEST(StagesEndToEnd, SetsSwitchInOneRunFaceThenHandsDatagramPerFrame) {
     fs::create_symlink(kFrames + "/" + name, folder.path / name);
   }
   RunningBridge b;
-  b.start({"--frames", folder.path.string(), "--models", models.root.string(), "--face", "--hands",
+  b.start({"--frames", folder.path.string(), "--models", root.string(), "--face", "--hands",
            "--hands-lite"});
   const auto s = b.next_status("running", 3000);  // the first pass tries the load
   ASSERT_TRUE(s);
@@ -134,9 +128,9 @@ TEST(StagesEndToEnd, SetsSwitchInOneRunFaceThenHandsDatagramPerFrame) {
   EXPECT_EQ(count_of(got, wire::kFace), 10);
   EXPECT_EQ(count_of(got, wire::kHands), 0);
   // The lite set mended meanwhile: full, lite and full again in one run.
-  fs::remove(models.root / "hand-lite/hand_landmarks_detector.tflite");
+  fs::remove(root / "hand-lite/hand_landmarks_detector.tflite");
   fs::create_symlink(shared_models() + "/hand-lite/hand_landmarks_detector.tflite",
-                     models.root / "hand-lite/hand_landmarks_detector.tflite");
+                     root / "hand-lite/hand_landmarks_detector.tflite");
   for (const auto& [bits, model] : {std::pair{3, "\"full\""}, {7, "\"lite\""}, {3, "\"full\""}}) {
     const auto switched = switch_to(b, bits, model);
     ASSERT_TRUE(switched) << bits;
