@@ -215,18 +215,13 @@ TEST(BridgeEndToEnd, ScarceDescriptorsMemoryAndStack) {
     RunningBridge b;
     b.start({"--frames", BRIDGE_SHARED_DIR "/frames", "--models", shared_models(), "--face", "--hands"},
             scarce.path);
-    std::optional<wire::Bytes> last;
     int status = -1;
-    const auto start = Clock::now();
-    while ((status = wait_bridge(b.host, 0)) < 0 && seconds_since(start) < 4) {
-      if (auto d = receive_datagram(b.host, 50); d && type_of(*d) == wire::kStatus) last = d;
-      send_control(b.host, wire::kHeartbeat, 0);
-    }
-    while (auto d = receive_datagram(b.host, 0)) if (type_of(*d) == wire::kStatus) last = d;
+    auto got = b.record([&](auto&) { return (status = wait_bridge(b.host, 0)) >= 0; }, 4);
+    while (auto d = receive_datagram(b.host, 0)) got.push_back(*d);
     if (status < 0) continue;  // enough to run
     EXPECT_EQ(status, 1);
-    ASSERT_TRUE(last);
-    EXPECT_EQ(status_text(*last, "state"), "\"error\"") << payload(*last);
+    ASSERT_FALSE(got.empty());
+    EXPECT_EQ(status_text(got.back(), "state"), "\"error\"") << payload(got.back());
   }
 }
 
