@@ -155,8 +155,7 @@ TEST_F(FaceTracking, PresenceFromTheFirstSingleFloat) {
   }
 }
 
-TEST(FaceCoefficients, ClampedIntoTheUnitRangeWithNotANumberAsZero) {
-  if (!fs::exists(kShared / "models/face")) GTEST_SKIP() << "shared models not available";
+TEST_F(FaceTracking, CoefficientsClampedIntoTheUnitRangeWithNotANumberAsZero) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
   Floats raw(52, 0.5f);
   raw[0] = 7.0f;  // the neutral score, never reported

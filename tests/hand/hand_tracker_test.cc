@@ -202,14 +202,13 @@ std::vector<Floats> landmark_outputs(float presence, float handedness) {
   return {crop, {presence}, {handedness}, world};
 }
 
-TEST(HandTrackerLoad, ChecksTheModelSet) {
-  if (!fs::exists(kModels / "hand")) GTEST_SKIP() << "shared models not available";
+TEST_F(HandTracking, LoadChecksTheModelSet) {
   for (const char* file : {kDetector, kLandmarks}) {
     SCOPED_TRACE(file);
     ModelsCopy models(kModels / "hand");
     fs::remove(models.dir / file);
-    HandTracker tracker;
-    EXPECT_EQ(models.load(tracker), "Cannot load model " + (models.dir / file).string() + ".");
+    HandTracker t;
+    EXPECT_EQ(models.load(t), "Cannot load model " + (models.dir / file).string() + ".");
   }
 
   const char *detector = kDetector, *landmarks = kLandmarks;
@@ -234,8 +233,7 @@ TEST(HandTrackerLoad, ChecksTheModelSet) {
 
 // Of several detector outputs of one size the last is read: scores that
 // find palms everywhere or nowhere, in either order.
-TEST(HandTrackerLoad, LastDetectorOutputOfASizeIsRead) {
-  if (!fs::exists(kModels / "hand")) GTEST_SKIP() << "shared models not available";
+TEST_F(HandTracking, LastDetectorOutputOfASizeIsRead) {
   const Floats everywhere(2016, 10.0f), nowhere(2016, -10.0f), boxes(36288, 0.0f);
   const Image image{640, 480, std::vector<uint8_t>(640 * 480 * 3, 90)};
   for (const bool last_finds : {false, true}) {
@@ -243,18 +241,17 @@ TEST(HandTrackerLoad, LastDetectorOutputOfASizeIsRead) {
     const Floats& first = last_finds ? nowhere : everywhere;
     const Floats& last = last_finds ? everywhere : nowhere;
     const StandIn model{kDetector, {{1, 192, 192, 3}}, {first, boxes, last}};
-    HandTracker tracker;
-    ASSERT_EQ(load_with(tracker, kModels / "hand", model), "");
-    tracker.process(image);
-    EXPECT_TRUE(tracker.steps.ran_detector);
-    EXPECT_EQ(tracker.steps.palms.size(), last_finds ? 2u : 0u);
+    HandTracker t;
+    ASSERT_EQ(load_with(t, kModels / "hand", model), "");
+    t.process(image);
+    EXPECT_TRUE(t.steps.ran_detector);
+    EXPECT_EQ(t.steps.palms.size(), last_finds ? 2u : 0u);
   }
 }
 
 // The presence value gates the step, a value that is not a number included;
 // the handedness value gives the flag and its confidence.
-TEST(HandTrackerLandmarks, PresenceAndHandedness) {
-  if (!fs::exists(kModels / "hand")) GTEST_SKIP() << "shared models not available";
+TEST_F(HandTracking, PresenceAndHandedness) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
   struct Case {
     float presence, handedness;
@@ -271,12 +268,12 @@ TEST(HandTrackerLandmarks, PresenceAndHandedness) {
     SCOPED_TRACE(testing::Message()
                  << "presence " << c.presence << ", handedness " << c.handedness);
     const StandIn model{kLandmarks, {{1, 224, 224, 3}}, landmark_outputs(c.presence, c.handedness)};
-    HandTracker tracker;
-    ASSERT_EQ(load_with(tracker, kModels / "hand", model), "");
+    HandTracker t;
+    ASSERT_EQ(load_with(t, kModels / "hand", model), "");
     HandResult result;
     const RotatedRect untouched{1, 2, 3, 4, 5};
     RotatedRect next = untouched;
-    ASSERT_EQ(tracker.landmarks(image, region, result, next), c.found);
+    ASSERT_EQ(t.landmarks(image, region, result, next), c.found);
     if (!c.found) {
       EXPECT_EQ(fields(next), fields(untouched));
       continue;
