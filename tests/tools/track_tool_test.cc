@@ -24,7 +24,7 @@ TEST(TrackTool, TracksAFrameAndDrawsIt) {
                               " --hands --draw " + drawn.string() + " " + (kShared / "frames/000023.jpg").string();
   const fs::path line = drawn.string() + ".json";
   ASSERT_EQ(std::system((command + " > " + line.string()).c_str()), 0) << command;
-  const nlohmann::json frame = nlohmann::json::parse(std::ifstream(line));  // a hand from frame 23 on
+  const auto frame = nlohmann::json::parse(std::ifstream(line));  // a hand from frame 23 on
   EXPECT_EQ(frame["face"]["landmarks"].size(), 478u);
   ASSERT_EQ(frame["hands"]["hands"].size(), 1u);
   EXPECT_EQ(frame["hands"]["hands"][0]["landmarks"].size(), 21u);
