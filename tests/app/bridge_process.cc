@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 
 #include <fstream>
 #include <iterator>
@@ -33,31 +32,40 @@ BridgeScript::BridgeScript(const std::string& command) {
 
 BridgeScript::~BridgeScript() { unlink(path.c_str()); }
 
+pid_t spawn(std::vector<std::string> command, const std::string& out, const std::string& err) {
+  posix_spawn_file_actions_t files;
+  posix_spawn_file_actions_init(&files);
+  posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  if (!err.empty()) {
+    posix_spawn_file_actions_addopen(&files, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  }
+  std::vector<char*> argv;
+  for (std::string& word : command) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, argv[0], &files, nullptr, argv.data(), environ) != 0) pid = -1;
+  posix_spawn_file_actions_destroy(&files);
+  return pid;
+}
+
+int wait_child(pid_t pid, int timeout_ms) {
+  HostSession waiter;
+  waiter.child = pid;
+  const int status = wait_bridge(waiter, timeout_ms);
+  close_host(waiter);
+  return status;
+}
+
 Finished run_to_end(const std::vector<std::string>& args, const std::string& stdout_path) {
   char dir_template[] = "/tmp/bridge-run-XXXXXX";
   const std::string dir = mkdtemp(dir_template);
   const std::string out_path = dir + "/out", err_path = dir + "/err";
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, stdout_path.empty() ? out_path.c_str() : stdout_path.c_str(),
-                                   O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  std::vector<std::string> text = {bridge_path()};
-  text.insert(text.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& s : text) argv.push_back(s.data());
-  argv.push_back(nullptr);
-
+  std::vector<std::string> command = {bridge_path()};
+  command.insert(command.end(), args.begin(), args.end());
   Finished f;
-  pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) {
-    HostSession waiter;
-    waiter.child = pid;
-    f.status = wait_bridge(waiter, 10000);
-    if (f.status < 0) close_host(waiter);
-  }
-  posix_spawn_file_actions_destroy(&actions);
+  const pid_t pid = spawn(command, stdout_path.empty() ? out_path : stdout_path, err_path);
+  if (pid > 0) f.status = wait_child(pid, 10000);
   f.out = read_all(out_path);
   f.err = read_all(err_path);
   unlink(out_path.c_str());

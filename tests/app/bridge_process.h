@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <iterator>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
@@ -111,14 +112,17 @@ struct RunningBridge {
   }
 };
 
-// How many of `got` are of `type`; statuses in `state`.
+// How many of `got` are of `type`; the statuses among them in `state`.
 inline int count_of(const std::vector<wire::Bytes>& got, uint16_t type) {
   return int(std::count_if(got.begin(), got.end(), [&](const wire::Bytes& d) { return type_of(d) == type; }));
 }
-inline int count_state(const std::vector<wire::Bytes>& got, const std::string& state) {
-  return int(std::count_if(got.begin(), got.end(), [&](const wire::Bytes& d) {
+inline std::vector<wire::Bytes> statuses_in(const std::vector<wire::Bytes>& got,
+                                            const std::string& state) {
+  std::vector<wire::Bytes> found;
+  std::copy_if(got.begin(), got.end(), std::back_inserter(found), [&](const wire::Bytes& d) {
     return type_of(d) == wire::kStatus && status_text(d, "state") == "\"" + state + "\"";
-  }));
+  });
+  return found;
 }
 
 // A finished run of the bridge with its captured output.
@@ -131,6 +135,14 @@ struct Finished {
 // Runs the bridge with `args` to its end (at most 10 s); its standard output
 // goes to `stdout_path` when one is given (and is then not captured).
 Finished run_to_end(const std::vector<std::string>& args, const std::string& stdout_path = "");
+
+// Starts `command` (its program looked up in PATH) reading nothing, its
+// standard output into `out` and, when `err` is given, its errors there: the
+// child's id, or -1 when it cannot start.
+pid_t spawn(std::vector<std::string> command, const std::string& out, const std::string& err = "");
+// How the child `pid` ended (as wait_bridge tells it), killed if it has not
+// within `timeout_ms`.
+int wait_child(pid_t pid, int timeout_ms);
 
 // A shell script that runs `command` (e.g. "ulimit -v 163840") and then
 // execs the bridge with the arguments it was given, for RunningBridge::start;

@@ -20,21 +20,6 @@ std::vector<wire::Bytes> record(RunningBridge& b, int faces, double min_seconds)
   return b.record([&](auto& got) { return count_of(got, wire::kFace) >= faces && seconds_since(start) >= min_seconds; });
 }
 
-// A models folder with the real face and full hand sets and a lite set whose
-// landmark model is not a model at all.
-struct BrokenLiteModels {
-  const ScratchDir dir{"bridge-models"};
-  const fs::path& root = dir.path;
-  BrokenLiteModels() {
-    fs::create_directories(root / "hand-lite");
-    fs::create_directory_symlink(shared_models() + "/face", root / "face");
-    fs::create_directory_symlink(shared_models() + "/hand", root / "hand");
-    fs::create_symlink(shared_models() + "/hand-lite/hand_detector.tflite",
-                       root / "hand-lite/hand_detector.tflite");
-    std::ofstream(root / "hand-lite/hand_landmarks_detector.tflite") << "not a model";
-  }
-};
-
 // Sends `bits` and returns the first running status that reports them, with
 // `model` as its hand model; heartbeats meanwhile.
 std::optional<wire::Bytes> switch_to(RunningBridge& b, uint64_t bits, const std::string& model) {
@@ -68,97 +53,92 @@ TEST(StagesEndToEnd, MissingFaceModelsAreReportedWithStatusOne) {
   }
 }
 
-TEST(StagesEndToEnd, NoFaceGivesTheResetValues) {
-  SKIP_WITHOUT_MODELS();
-  RunningBridge b;
-  b.start({"--frames", kNoFace, "--models", shared_models(), "--face"});
-  const std::vector<wire::Bytes> got = record(b, 10, 1.5);
-  b.stop();
-  int faces = 0;
-  for (const wire::Bytes& d : got) {
-    if (type_of(d) == wire::kFace) {
-      faces += 1;
-      wire::Bytes expected(236, 0);
-      expected[30] = 0x80;  // rotation w = 1.0f
-      expected[31] = 0x3F;
-      EXPECT_EQ(wire::Bytes(d.begin() + wire::kHeaderSize, d.end()), expected);
-    } else if (type_of(d) == wire::kStatus && status_number(d, "fps") > 0) {
-      EXPECT_EQ(status_number(d, "face_found"), 0.0);
-      EXPECT_EQ(status_number(d, "face_luma"), -1.0);
-    }
-  }
-  EXPECT_GE(faces, 10);
-}
-
 // Face tracking off and hand tracking on without a hand set: nothing but
 // statuses. Face tracking switched on: the running status of that pass
-// reports it before the first face datagram goes out.
-TEST(StagesEndToEnd, AStageOffOrWithoutModelsSendsNothing) {
+// reports it before the first face datagram goes out, and on a picture
+// without a face every face datagram holds the reset values.
+TEST(StagesEndToEnd, AStageOffOrWithoutModelsSendsNothingNoFaceTheResetValues) {
   SKIP_WITHOUT_MODELS();
   const ScratchDir root("bridge-face-only");
   fs::create_directory_symlink(shared_models() + "/face", root.path / "face");
   RunningBridge b;
-  b.start({"--frames", kFrames, "--models", root.path.string(), "--hands"});
+  b.start({"--frames", kNoFace, "--models", root.path.string(), "--hands"});
   std::vector<wire::Bytes> got = record(b, 0, 1.2);
   EXPECT_EQ(count_of(got, wire::kStatus), int(got.size()));
   for (const wire::Bytes& d : got) {
     EXPECT_EQ(status_text(d, "hands_available"), "false");
     if (status_number(d, "fps") > 0) {
       EXPECT_EQ(status_number(d, "face_found"), -1.0);
+      EXPECT_LE(status_number(d, "fps"), 30.5);  // one file played at the pace of a stream
+      EXPECT_GT(status_number(d, "frame_luma"), 0.0);
     }
   }
   send_control(b.host, wire::kOptions, wire::kFaceBit | wire::kHandsBit);
-  got = record(b, 1, 0);
+  got = record(b, 10, 1.5);
   b.stop();
   size_t first = 0;
   while (first < got.size() && type_of(got[first]) != wire::kFace) ++first;
   ASSERT_GT(first, 0u);
   ASSERT_LT(first, got.size());
   EXPECT_EQ(status_text(got[first - 1], "face"), "true") << payload(got[first - 1]);
+  wire::Bytes reset(236, 0);
+  reset[30] = 0x80;  // rotation w = 1.0f
+  reset[31] = 0x3F;
+  for (size_t i = first; i < got.size(); ++i) {
+    if (type_of(got[i]) == wire::kFace) {
+      EXPECT_EQ(wire::Bytes(got[i].begin() + wire::kHeaderSize, got[i].end()), reset);
+    } else if (type_of(got[i]) == wire::kStatus && status_number(got[i], "fps") > 0) {
+      EXPECT_EQ(status_number(got[i], "face_found"), 0.0);
+      EXPECT_EQ(status_number(got[i], "face_luma"), -1.0);
+    }
+  }
+  EXPECT_GE(count_of(got, wire::kFace), 10);
 }
 
 // A lite set that fails to load is reported while face tracking goes on;
 // other bits give the sets a new chance, and each load is reported in the
 // pass that made it.
-TEST(StagesEndToEnd, LoadFailureIsReportedAndSetsSwitchInOneRun) {
+TEST(StagesEndToEnd, SetsSwitchInOneRunFaceThenHandsDatagramPerFrame) {
   SKIP_WITHOUT_MODELS();
-  BrokenLiteModels models;
-  RunningBridge b;
-  b.start({"--frames", kFrames, "--models", models.root.string(), "--face", "--hands",
-           "--hands-lite"});
-  const auto s = b.next_status("running", 3000);  // the first pass tries the load
-  ASSERT_TRUE(s);
-  EXPECT_EQ(status_text(*s, "hand_model"), "\"\"");
-  EXPECT_EQ(status_text(*s, "hands_available"), "false");
-  EXPECT_NE(status_text(*s, "hands_message").find("hand-lite"), std::string::npos);
-  const auto got = b.record([](auto& got) { return count_of(got, wire::kFace) >= 10; });
-  EXPECT_EQ(count_of(got, wire::kFace), 10);
-  EXPECT_EQ(count_of(got, wire::kHands), 0);
-  // The lite set mended meanwhile: full, lite and full again in one run.
-  fs::remove(models.root / "hand-lite/hand_landmarks_detector.tflite");
-  fs::create_symlink(shared_models() + "/hand-lite/hand_landmarks_detector.tflite",
-                     models.root / "hand-lite/hand_landmarks_detector.tflite");
-  for (const auto& [bits, model] : {std::pair{3, "\"full\""}, {7, "\"lite\""}, {3, "\"full\""}}) {
-    const auto switched = switch_to(b, bits, model);
-    ASSERT_TRUE(switched) << bits;
-    EXPECT_EQ(status_text(*switched, "hands_available"), "true");
-    EXPECT_EQ(status_text(*switched, "hands_message"), "\"\"");
-  }
-  b.stop();
-}
-
-TEST(StagesEndToEnd, FaceThenHandsDatagramPerFrameWithOneTimestamp) {
-  SKIP_WITHOUT_MODELS();
-  RunningBridge b;
+  // The real face and full hand sets, and a lite set whose landmark model is
+  // not a model at all.
+  const ScratchDir models("bridge-models");
+  const fs::path& root = models.path;
+  fs::create_directories(root / "hand-lite");
+  fs::create_directory_symlink(shared_models() + "/face", root / "face");
+  fs::create_directory_symlink(shared_models() + "/hand", root / "hand");
+  fs::create_symlink(shared_models() + "/hand-lite/hand_detector.tflite",
+                     root / "hand-lite/hand_detector.tflite");
+  std::ofstream(root / "hand-lite/hand_landmarks_detector.tflite") << "not a model";
   // From a little before the frame on which the hand comes into view (23).
   const ScratchDir folder("bridge-hand-frames");
   for (int i = 20; i <= 40; ++i) {
     const std::string name = "0000" + std::to_string(i) + ".jpg";
     fs::create_symlink(kFrames + "/" + name, folder.path / name);
   }
-  b.start({"--frames", folder.path.string(), "--models", shared_models(), "--face", "--hands"});
+  RunningBridge b;
+  b.start({"--frames", folder.path.string(), "--models", root.string(), "--face", "--hands",
+           "--hands-lite"});
+  const auto s = b.next_status("running", 3000);  // the first pass tries the load
+  ASSERT_TRUE(s);
+  EXPECT_EQ(status_text(*s, "hand_model"), "\"\"");
+  EXPECT_EQ(status_text(*s, "hands_available"), "false");
+  EXPECT_NE(status_text(*s, "hands_message").find("hand-lite"), std::string::npos);
+  auto got = b.record([](auto& got) { return count_of(got, wire::kFace) >= 10; });
+  EXPECT_EQ(count_of(got, wire::kFace), 10);
+  EXPECT_EQ(count_of(got, wire::kHands), 0);
+  // The lite set mended meanwhile: full, lite and full again in one run.
+  fs::remove(root / "hand-lite/hand_landmarks_detector.tflite");
+  fs::create_symlink(shared_models() + "/hand-lite/hand_landmarks_detector.tflite",
+                     root / "hand-lite/hand_landmarks_detector.tflite");
+  for (const auto& [bits, model] : {std::pair{3, "\"full\""}, {7, "\"lite\""}, {3, "\"full\""}}) {
+    const auto switched = switch_to(b, bits, model);
+    ASSERT_TRUE(switched) << bits;
+    EXPECT_EQ(status_text(*switched, "hands_available"), "true");
+    EXPECT_EQ(status_text(*switched, "hands_message"), "\"\"");
+  }
   // (150 s for a slow sanitizer build on a busy machine.)
-  const auto got = b.record([](auto& got) { return count_of(got, wire::kHands) >= 30; }, 150);
+  got = b.record([](auto& got) { return count_of(got, wire::kHands) >= 30; }, 150);
   b.stop();
 
   // One counter numbers every datagram; each frame's face datagram (the face
@@ -169,7 +149,7 @@ TEST(StagesEndToEnd, FaceThenHandsDatagramPerFrameWithOneTimestamp) {
   uint64_t last_timestamp = 0;
   for (size_t i = 0; i < got.size(); ++i) {
     const wire::Bytes& d = got[i];
-    EXPECT_EQ(sequence_of(d), i + 1);
+    EXPECT_EQ(sequence_of(d), sequence_of(got[0]) + i);
     if (type_of(d) == wire::kStatus && status_number(d, "fps") > 0) {
       windows += 1;
       EXPECT_EQ(status_number(d, "face_found"), 1.0);
@@ -184,19 +164,18 @@ TEST(StagesEndToEnd, FaceThenHandsDatagramPerFrameWithOneTimestamp) {
         EXPECT_EQ(type_of(got[i + 1]), wire::kHands);
       }
     }
-    if (type_of(d) != wire::kHands) continue;
+    if (type_of(d) != wire::kHands || i == 0) continue;  // the first one's face came before
     EXPECT_GT(value_of(got[i]), last_timestamp);
     last_timestamp = value_of(got[i]);
     const size_t count = got[i][wire::kHeaderSize];
     ASSERT_LE(count, 2u);
     EXPECT_EQ(got[i].size(), 52u + 272u * count);
     hands += static_cast<int>(count);
-    ASSERT_GT(i, 0u);
     EXPECT_EQ(type_of(got[i - 1]), wire::kFace);
     EXPECT_EQ(value_of(got[i]), value_of(got[i - 1]));
     frames += 1;
   }
-  EXPECT_GE(frames, 30);
+  EXPECT_GE(frames, 29);
   EXPECT_GT(hands, 0);
   EXPECT_GE(windows, 1);
 }

@@ -3,12 +3,9 @@
 // oscdump. Judged by what arrived, whatever the pace: the run lasts until 60
 // frames came, and every complete frame holds each message once (32 bones,
 // 61 expressions), with the right names, argument types and value ranges.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -19,14 +16,15 @@
 #include <string>
 #include <vector>
 
+#include "tests/app/bridge_process.h"
 #include "tools/bridge-host/vmc_fingers.h"
 #include "tools/bridge-host/vmc_presets.h"
 #include "wire/blendshape_names.h"
 
-extern char** environ;
-
 namespace {
 
+using bridge_test::spawn;
+using bridge_test::wait_child;
 const std::string kShared = BRIDGE_SHARED_DIR, kHost = BRIDGE_BINARY_DIR "/tools/bridge-host/bridge-host";
 
 // Binds a loopback UDP port (0: any free one) and lets it go: the port, or -1 when it is taken.
@@ -41,27 +39,6 @@ int bind_port(int port) {
                      getsockname(s, reinterpret_cast<sockaddr*>(&a), &length) == 0;
   close(s);
   return bound ? ntohs(a.sin_port) : -1;
-}
-
-// Starts `args` (looked up in PATH) with its output into `out`; -1 when it cannot start.
-pid_t spawn(std::vector<std::string> args, const std::string& out) {
-  posix_spawn_file_actions_t files;
-  posix_spawn_file_actions_init(&files);
-  posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&files, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  if (posix_spawnp(&pid, argv[0], &files, nullptr, argv.data(), environ) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&files);
-  return pid;
-}
-
-int wait_status(pid_t pid) {
-  int status = 0;
-  waitpid(pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 // One line of oscdump: the address, the type tags and the arguments (names unquoted).
@@ -119,9 +96,9 @@ TEST(VmcOscdump, EveryFrameArrivesWholeWithNamesTypesAndRanges) {
     }
   }
   kill(host, SIGINT);
-  EXPECT_EQ(wait_status(host), 0);
+  EXPECT_EQ(wait_child(host, 20000), 0);
   kill(receiver, SIGTERM);
-  wait_status(receiver);
+  wait_child(receiver, 5000);
   if (!frames.empty()) frames.pop_back();  // perhaps printed only in part
   ASSERT_GE(frames.size(), kFrames) << "frames received by oscdump";
 

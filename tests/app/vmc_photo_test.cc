@@ -12,7 +12,7 @@
 
 #include "app/wire_records.h"
 #include "hand/hand_tracker.h"
-#include "image/load_image.h"
+#include "tests/support/tracker_files.h"
 #include "tools/bridge-host/vmc_fingers.h"
 
 namespace {
@@ -37,8 +37,7 @@ TEST(VmcPhotos, FingerBendsOfOpenHandsAFistARaisedPalmAndAThumbsUp) {
                {"face_hands_05.jpg", 1, kThumbsUp}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.still);
-    Image image;
-    ASSERT_TRUE(load_image(kShared + "/testdata/stills/" + c.still, image));
+    const Image image = picture(kShared + "/testdata/stills/" + c.still);
     tracker.regions.clear();
     const std::vector<HandResult> found = tracker.process(image);
     ASSERT_EQ(found.size(), c.hands);

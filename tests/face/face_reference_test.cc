@@ -10,7 +10,7 @@
 
 #include "app/face_stage.h"
 #include "face/face_tracker.h"
-#include "image/load_image.h"
+#include "tests/support/tracker_files.h"
 #include "tests/support/tracking_reference.h"
 
 namespace {
@@ -74,9 +74,8 @@ class FaceReference : public testing::Test {
 TEST_F(FaceReference, FollowsTheSampleFramesLikeTheRealRuntime) {
   Agreement a;
   std::vector<double> first_half, second_half;
-  Image image;
   for (const auto& line : read_json_lines(kShared / "reference/tracking/frames_face_hands.jsonl")) {
-    ASSERT_TRUE(load_image((kShared / "frames" / line["frame"].get<std::string>()).string(), image));
+    const Image image = picture(kShared / "frames" / line["frame"].get<std::string>());
     const FaceResult ours = tracker.process(image, vertical_fov_of(image));
     compare(tracker, ours, line["face"], a);
   }
@@ -102,10 +101,8 @@ TEST_F(FaceReference, FollowsTheSampleFramesLikeTheRealRuntime) {
 
 TEST_F(FaceReference, FindsFacesOnPhotographsLikeTheRealRuntime) {
   Agreement a;
-  Image image;
   for (const auto& line : read_json_lines(kShared / "reference/tracking/stills.jsonl")) {
-    ASSERT_TRUE(load_image((kShared / "testdata/stills" / line["frame"].get<std::string>()).string(),
-                           image));
+    const Image image = picture(kShared / "testdata/stills" / line["frame"].get<std::string>());
     tracker.tracking = false;  // each photograph alone
     const FaceResult ours = tracker.process(image, vertical_fov_of(image));
     compare(tracker, ours, line["face"], a);

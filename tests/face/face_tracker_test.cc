@@ -118,14 +118,7 @@ TEST_F(FaceTracking, LoadChecksTheModelSet) {
   const char *detector = "face_detector.tflite", *landmarks = "face_landmarks_detector.tflite",
              *blendshapes = "face_blendshapes.tflite";
   const Dims detector_in{1, 128, 128, 3}, landmark_in{1, 256, 256, 3}, blendshape_in{1, 146, 2};
-  struct Case {
-    const char* file;
-    std::vector<Dims> inputs;
-    std::vector<Floats> outputs;
-    bool loads;
-    const char* what;
-  };
-  const Case cases[] = {
+  expect_loads<FaceTracker>(kModels, kTensorMessage, {
       {detector, {detector_in}, {zeros(14336), zeros(896)}, true, "detector sizes"},
       {detector, {{1, 64, 64, 3}}, {zeros(14336), zeros(896)}, false, "64 x 64 detector"},
       {detector, {detector_in, {1, 4}}, {zeros(14336), zeros(896)}, false, "second input"},
@@ -136,14 +129,7 @@ TEST_F(FaceTracking, LoadChecksTheModelSet) {
       {blendshapes, {blendshape_in}, {zeros(52)}, true, "blendshape sizes"},
       {blendshapes, {blendshape_in}, {zeros(51)}, false, "51 coefficients"},
       {blendshapes, {{1, 478, 2}}, {zeros(52)}, false, "every landmark as input"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    ModelsCopy models(kModels);
-    models.replace(c.file, fixed_model(c.inputs, c.outputs));
-    FaceTracker t;
-    EXPECT_EQ(models.load(t), c.loads ? "" : kTensorMessage);
-  }
+  });
 }
 
 // Presence is the sigmoid of the landmark model's first single-float output;
@@ -158,30 +144,26 @@ TEST_F(FaceTracking, PresenceFromTheFirstSingleFloat) {
       {{3, -3}, true}, {{-3, 3}, false}, {{0}, true}, {{-0.01f}, false}, {{nan, 3}, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::PrintToString(c.logits));
-    ModelsCopy models(kModels);
     std::vector<Floats> outputs{Floats(1434, 128.0f)};
     for (float logit : c.logits) outputs.push_back({logit});
-    models.replace("face_landmarks_detector.tflite", fixed_model({{1, 256, 256, 3}}, outputs));
+    const StandIn model{"face_landmarks_detector.tflite", {{1, 256, 256, 3}}, outputs};
     FaceTracker t;
-    ASSERT_EQ(models.load(t), "");
+    ASSERT_EQ(load_with(t, kModels, model), "");
     FaceResult r;
     EXPECT_EQ(t.landmarks(face, RotatedRect{320, 240, 300, 300, 0}, r), c.present);
     EXPECT_EQ(r.landmarks.size(), c.present ? 478u : 0u);
   }
 }
 
-TEST(FaceCoefficients, ClampedIntoTheUnitRangeWithNotANumberAsZero) {
-  if (!fs::exists(kShared / "models/face")) GTEST_SKIP() << "shared models not available";
+TEST_F(FaceTracking, CoefficientsClampedIntoTheUnitRangeWithNotANumberAsZero) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
   Floats raw(52, 0.5f);
   raw[0] = 7.0f;  // the neutral score, never reported
   raw[1] = -0.2f;
   raw[2] = 1.3f;
   raw[3] = nan;
-  ModelsCopy models(kModels);
-  models.replace("face_blendshapes.tflite", fixed_model({{1, 146, 2}}, {raw}));
   FaceTracker t;
-  ASSERT_EQ(models.load(t), "");
+  ASSERT_EQ(load_with(t, kModels, {"face_blendshapes.tflite", {{1, 146, 2}}, {raw}}), "");
   FaceResult r;
   ASSERT_TRUE(t.landmarks(picture(kShared / "frames/000001.jpg"), RotatedRect{297, 240, 320, 320, 0}, r));
   EXPECT_EQ(r.blendshapes[0], 0.0f);

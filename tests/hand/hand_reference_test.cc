@@ -8,7 +8,7 @@
 #include <filesystem>
 
 #include "hand/hand_tracker.h"
-#include "image/load_image.h"
+#include "tests/support/tracker_files.h"
 #include "tests/support/tracking_reference.h"
 
 namespace {
@@ -59,9 +59,8 @@ void follow(const std::string& set, const std::string& reference, int exact_fram
   std::string error;
   ASSERT_TRUE(tracker.load((kShared / "models" / set).string(), error)) << error;
   Agreement a, exact;
-  Image image;
   for (const auto& line : read_json_lines(kShared / "reference/tracking" / reference)) {
-    ASSERT_TRUE(load_image((kShared / "frames" / line["frame"].get<std::string>()).string(), image));
+    const Image image = picture(kShared / "frames" / line["frame"].get<std::string>());
     const std::vector<HandResult> ours = tracker.process(image);
     compare(tracker, ours, line["hands"], line["hand_detector_ran"], a);
     if (a.frames <= exact_frames) compare(tracker, ours, line["hands"], line["hand_detector_ran"], exact);
@@ -94,10 +93,8 @@ TEST(HandReference, FindsHandsOnPhotographsLikeTheRealRuntime) {
   std::string error;
   ASSERT_TRUE(tracker.load((kShared / "models/hand").string(), error)) << error;
   Agreement a;
-  Image image;
   for (const auto& line : read_json_lines(kShared / "reference/tracking/stills.jsonl")) {
-    ASSERT_TRUE(load_image((kShared / "testdata/stills" / line["frame"].get<std::string>()).string(),
-                           image));
+    const Image image = picture(kShared / "testdata/stills" / line["frame"].get<std::string>());
     tracker.regions.clear();  // each photograph alone
     tracker.frames_since_detection = 0;
     const std::vector<HandResult> ours = tracker.process(image);

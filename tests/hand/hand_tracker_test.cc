@@ -202,27 +202,20 @@ std::vector<Floats> landmark_outputs(float presence, float handedness) {
   return {crop, {presence}, {handedness}, world};
 }
 
-TEST(HandTrackerLoad, ChecksTheModelSet) {
-  if (!fs::exists(kModels / "hand")) GTEST_SKIP() << "shared models not available";
+TEST_F(HandTracking, LoadChecksTheModelSet) {
   for (const char* file : {kDetector, kLandmarks}) {
     SCOPED_TRACE(file);
     ModelsCopy models(kModels / "hand");
     fs::remove(models.dir / file);
-    HandTracker tracker;
-    EXPECT_EQ(models.load(tracker), "Cannot load model " + (models.dir / file).string() + ".");
+    HandTracker t;
+    EXPECT_EQ(models.load(t), "Cannot load model " + (models.dir / file).string() + ".");
   }
 
   const char *detector = kDetector, *landmarks = kLandmarks;
   const Dims landmark_in{1, 224, 224, 3}, detector_in{1, 192, 192, 3};
   const Floats boxes(36288), scores(2016);
   std::vector<Floats> four = landmark_outputs(1, 1);
-  struct Built {
-    const char* file;
-    std::vector<Dims> inputs;
-    std::vector<Floats> outputs;
-    bool loads;
-    const char* what;
-  } built[] = {
+  expect_loads<HandTracker>(kModels / "hand", kTensorMessage, {
       {landmarks, {landmark_in}, four, true, "the four outputs"},
       {landmarks, {landmark_in}, {four[0], four[1], four[2], four[3], {0}}, false, "five outputs"},
       {landmarks, {landmark_in}, {four[0], four[1], four[2]}, false, "three outputs"},
@@ -235,40 +228,30 @@ TEST(HandTrackerLoad, ChecksTheModelSet) {
       {detector, {detector_in}, {boxes}, false, "no scores"},
       {detector, {detector_in}, {scores}, false, "no boxes"},
       {detector, {{1, 128, 128, 3}}, {boxes, scores}, false, "a 128 x 128 input"},
-  };
-  for (const Built& b : built) {
-    SCOPED_TRACE(b.what);
-    ModelsCopy models(kModels / "hand");
-    models.replace(b.file, fixed_model(b.inputs, b.outputs));
-    HandTracker tracker;
-    EXPECT_EQ(models.load(tracker), b.loads ? "" : kTensorMessage);
-  }
+  });
 }
 
 // Of several detector outputs of one size the last is read: scores that
 // find palms everywhere or nowhere, in either order.
-TEST(HandTrackerLoad, LastDetectorOutputOfASizeIsRead) {
-  if (!fs::exists(kModels / "hand")) GTEST_SKIP() << "shared models not available";
+TEST_F(HandTracking, LastDetectorOutputOfASizeIsRead) {
   const Floats everywhere(2016, 10.0f), nowhere(2016, -10.0f), boxes(36288, 0.0f);
   const Image image{640, 480, std::vector<uint8_t>(640 * 480 * 3, 90)};
   for (const bool last_finds : {false, true}) {
     SCOPED_TRACE(last_finds ? "palms from the last scores" : "none from the last scores");
-    ModelsCopy models(kModels / "hand");
-    models.replace(kDetector, fixed_model({{1, 192, 192, 3}}, {last_finds ? nowhere : everywhere,
-                                                               boxes,
-                                                               last_finds ? everywhere : nowhere}));
-    HandTracker tracker;
-    ASSERT_EQ(models.load(tracker), "");
-    tracker.process(image);
-    EXPECT_TRUE(tracker.steps.ran_detector);
-    EXPECT_EQ(tracker.steps.palms.size(), last_finds ? 2u : 0u);
+    const Floats& first = last_finds ? nowhere : everywhere;
+    const Floats& last = last_finds ? everywhere : nowhere;
+    const StandIn model{kDetector, {{1, 192, 192, 3}}, {first, boxes, last}};
+    HandTracker t;
+    ASSERT_EQ(load_with(t, kModels / "hand", model), "");
+    t.process(image);
+    EXPECT_TRUE(t.steps.ran_detector);
+    EXPECT_EQ(t.steps.palms.size(), last_finds ? 2u : 0u);
   }
 }
 
 // The presence value gates the step, a value that is not a number included;
 // the handedness value gives the flag and its confidence.
-TEST(HandTrackerLandmarks, PresenceAndHandedness) {
-  if (!fs::exists(kModels / "hand")) GTEST_SKIP() << "shared models not available";
+TEST_F(HandTracking, PresenceAndHandedness) {
   const float nan = std::numeric_limits<float>::quiet_NaN();
   struct Case {
     float presence, handedness;
@@ -284,15 +267,13 @@ TEST(HandTrackerLandmarks, PresenceAndHandedness) {
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message()
                  << "presence " << c.presence << ", handedness " << c.handedness);
-    ModelsCopy models(kModels / "hand");
-    models.replace(kLandmarks,
-                   fixed_model({{1, 224, 224, 3}}, landmark_outputs(c.presence, c.handedness)));
-    HandTracker tracker;
-    ASSERT_EQ(models.load(tracker), "");
+    const StandIn model{kLandmarks, {{1, 224, 224, 3}}, landmark_outputs(c.presence, c.handedness)};
+    HandTracker t;
+    ASSERT_EQ(load_with(t, kModels / "hand", model), "");
     HandResult result;
     const RotatedRect untouched{1, 2, 3, 4, 5};
     RotatedRect next = untouched;
-    ASSERT_EQ(tracker.landmarks(image, region, result, next), c.found);
+    ASSERT_EQ(t.landmarks(image, region, result, next), c.found);
     if (!c.found) {
       EXPECT_EQ(fields(next), fields(untouched));
       continue;
