@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
-#include <iterator>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>

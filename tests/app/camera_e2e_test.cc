@@ -1,6 +1,5 @@
 // End-to-end: the real bridge in camera mode and in discovery mode, on
 // simulated V4L2 devices preloaded into it (tests/support/fake_v4l2).
-#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <fstream>

@@ -74,7 +74,8 @@ TEST(VmcCommandLine, BadAddressesAndStrayOptionsAreRefusedBeforeTheBridgeStarts)
 
 TEST(VmcOscdump, EveryFrameArrivesWholeWithNamesTypesAndRanges) {
   if (!std::filesystem::exists(kShared + "/models/hand")) GTEST_SKIP() << "shared frames and models not available";
-  const std::string dump = testing::TempDir() + "vmc_oscdump.txt";
+  const bridge_test::ScratchDir scratch("vmc-e2e");  // of this process: others may run the test
+  const std::string dump = (scratch.path / "oscdump.txt").string();
   const int port = bind_port(0);
   const pid_t receiver = spawn({"oscdump", "-L", std::to_string(port)}, dump);
   if (receiver < 0) GTEST_SKIP() << "oscdump (liblo-tools) not installed";
@@ -84,7 +85,7 @@ TEST(VmcOscdump, EveryFrameArrivesWholeWithNamesTypesAndRanges) {
   // machine (within a generous bound).
   const pid_t host = spawn({kHost, "--bridge", BRIDGE_BINARY_DIR "/app/bridge", "--json", "--seconds", "300",
                             "--frames", kShared + "/frames", "--vmc", "127.0.0.1:" + std::to_string(port)},
-                           testing::TempDir() + "vmc_bridge_host.jsonl");
+                           (scratch.path / "bridge_host.jsonl").string());
   constexpr size_t kFrames = 60;
   std::vector<std::vector<Line>> frames;  // each opens with /VMC/Ext/OK
   for (int i = 0; i < 3000 && frames.size() <= kFrames; ++i) {

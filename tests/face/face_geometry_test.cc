@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>

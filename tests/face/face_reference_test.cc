@@ -16,7 +16,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-const fs::path kShared = BRIDGE_SHARED_DIR;
 
 // What the bridge's face stage passes for a 60 degree camera.
 float vertical_fov_of(const Image& image) { return vertical_fov(60.0f, image.width, image.height); }

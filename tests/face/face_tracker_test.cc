@@ -20,7 +20,6 @@ namespace {
 namespace fs = std::filesystem;
 using namespace testing_models;
 
-const fs::path kShared = BRIDGE_SHARED_DIR;
 const fs::path kModels = kShared / "models/face";
 constexpr float kVerticalFov = 46.8f;  // a 640 x 480 camera seeing 60 degrees across
 constexpr const char* kTensorMessage = "Face Landmarker models have unexpected tensors.";

@@ -14,7 +14,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-const fs::path kShared = BRIDGE_SHARED_DIR;
 
 struct Agreement {
   int frames = 0;

@@ -23,7 +23,6 @@ namespace fs = std::filesystem;
 using testing_models::Dims;
 using testing_models::Floats;
 
-const fs::path kShared = BRIDGE_SHARED_DIR;
 const fs::path kModels = kShared / "models";
 const fs::path kStills = kShared / "testdata/stills";
 constexpr const char* kTensorMessage = "Hand Landmarker models have unexpected tensors.";

@@ -13,7 +13,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-const fs::path kShared = BRIDGE_SHARED_DIR;
 
 TEST(Allocations, AModelRunAllocatesNothing) {
   if (!fs::exists(kShared / "models/face")) GTEST_SKIP() << "shared models not available";

@@ -19,7 +19,6 @@ using namespace testing_models;
 const std::string kPath = (fs::temp_directory_path() / ("inference_model_test_" + std::to_string(::getpid()))).string();
 const std::string kLoad = "Cannot load model " + kPath + ".", kCompile = "Cannot compile model " + kPath + ".";
 
-// Writes `bytes` to kPath and loads it; the message, or "" when it loads.
 // The model's fixed-size views, written and read whole.
 void fill(std::span<float> to, std::initializer_list<float> values) {
   ASSERT_EQ(to.size(), values.size());
@@ -27,6 +26,7 @@ void fill(std::span<float> to, std::initializer_list<float> values) {
 }
 std::vector<float> values(std::span<const float> from) { return {from.begin(), from.end()}; }
 
+// Writes `bytes` to kPath and loads it; the message, or "" when it loads.
 std::string load(InferenceModel& model, const std::vector<uint8_t>& bytes) {
   std::ofstream(kPath, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
   std::string error;

@@ -14,19 +14,22 @@
 namespace testing_models {
 namespace {
 
+// The steps and arena bytes of a model file compiled at its signature's
+// shapes; zeros when it does not compile.
+std::pair<size_t, size_t> compiled(std::vector<uint8_t> bytes) {
+  std::string error;
+  auto model = runtime::Model::parse(std::move(bytes), error);
+  EXPECT_TRUE(model) << error;
+  if (!model) return {0, 0};
+  std::vector<runtime::Shape> shapes;
+  for (int t : model->signature().inputs) shapes.push_back(model->tensors()[t].shape);
+  auto graph = runtime::Graph::compile(*model, shapes, error);
+  EXPECT_TRUE(graph) << error;
+  return graph ? std::pair{graph->num_steps(), graph->arena_bytes()} : std::pair<size_t, size_t>{0, 0};
+}
+
 TEST(GraphInternals, FusionDecisions) {
   const Dims s = {1, 4, 4, 2};
-  auto steps = [](const ModelBuilder& m) {
-    std::string error;
-    auto model = runtime::Model::parse(m.finish(), error);
-    EXPECT_TRUE(model) << error;
-    if (!model) return std::pair<size_t, size_t>{0, 0};
-    std::vector<runtime::Shape> shapes;
-    for (int t : model->signature().inputs) shapes.push_back(model->tensors()[t].shape);
-    auto graph = runtime::Graph::compile(*model, shapes, error);
-    EXPECT_TRUE(graph) << error;
-    return graph ? std::pair{graph->num_steps(), graph->arena_bytes()} : std::pair<size_t, size_t>{0, 0};
-  };
   // After a 1x1 conv: residual ADD and PRELU fuse; so does a PRELU whose slope is dequantized after the
   // conv; an intermediate read elsewhere stays; a residual computed after the conv still fuses; an ADD
   // that broadcasts and a PRELU whose slope varies along a row stay apart (and the graph compiles).
@@ -43,7 +46,7 @@ TEST(GraphInternals, FusionDecisions) {
     if (chain == 3) m.io({in}, {m.op(kAdd, {conv, m.op(kNeg, {in}, s)}, s)});
     if (chain == 4) m.io({in}, {m.op(kAdd, {conv, m.constant({1, 1, 1, 2}, {1, 2})}, s)});
     if (chain == 5) m.io({in}, {m.op(kPrelu, {conv, m.constant({1, 4, 1, 2}, Floats(8, 0.1f))}, s)});
-    EXPECT_EQ(steps(m).first, expected) << chain;
+    EXPECT_EQ(compiled(m.finish()).first, expected) << chain;
   }
   // A spatial PAD folds into a VALID conv only; a channel PAD never.
   for (auto [spatial, valid, expected] :
@@ -58,7 +61,7 @@ TEST(GraphInternals, FusionDecisions) {
     const Dims out = spatial && !valid ? Dims{1, 6, 6, 1} : Dims{1, 4, 4, 1};
     m.io({in}, {m.op(kConv2D, {padded, m.constant(filter, Floats(count(filter), 1.f)), -1}, out,
                      conv_options(valid ? fb::Padding_VALID : fb::Padding_SAME, 1))});
-    EXPECT_EQ(steps(m).first, expected) << "spatial " << spatial << " valid " << valid;
+    EXPECT_EQ(compiled(m.finish()).first, expected) << "spatial " << spatial << " valid " << valid;
   }
   // Twelve NEGs over 1000 floats: at most two intermediates alive at once.
   ModelBuilder chain;
@@ -66,14 +69,14 @@ TEST(GraphInternals, FusionDecisions) {
   const int first = t;
   for (int i = 0; i < 12; ++i) t = chain.op(kNeg, {t}, {1000});
   chain.io({first}, {t});
-  const auto [n, bytes] = steps(chain);
+  const auto [n, bytes] = compiled(chain.finish());
   EXPECT_EQ(n, 12u);
   EXPECT_LE(bytes, 2 * (4032u + 2 * runtime::kGuardFloats * sizeof(float)));
   // A dequantized constant folds away: one step, no arena.
   ModelBuilder folded;
   const int in = folded.tensor({2});
   folded.io({in}, {folded.op(kMul, {in, folded.op(kDequantize, {folded.half({2}, {0x3c00, 0x4000})}, {2})}, {2})});
-  EXPECT_EQ(steps(folded), (std::pair<size_t, size_t>{1, 0}));
+  EXPECT_EQ(compiled(folded.finish()), (std::pair<size_t, size_t>{1, 0}));
 }
 
 // The real models compile to as many steps as their rewrites leave: a lost
@@ -90,14 +93,7 @@ TEST(GraphInternals, RealModelsKeepTheirFusions) {
   for (const auto& [file, expected] : models) {
     std::ifstream in(dir + file, std::ios::binary);
     std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::string error;
-    auto model = runtime::Model::parse(std::move(bytes), error);
-    ASSERT_TRUE(model) << file << ": " << error;
-    std::vector<runtime::Shape> shapes;
-    for (int t : model->signature().inputs) shapes.push_back(model->tensors()[t].shape);
-    auto graph = runtime::Graph::compile(*model, shapes, error);
-    ASSERT_TRUE(graph) << file << ": " << error;
-    EXPECT_EQ(graph->num_steps(), expected) << file;
+    EXPECT_EQ(compiled(std::move(bytes)).first, expected) << file;
   }
 }
 

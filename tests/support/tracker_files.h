@@ -13,6 +13,9 @@
 
 #include "image/load_image.h"
 
+// The shared folder: models, frames, photographs and what the real runtime reported.
+inline const std::filesystem::path kShared = BRIDGE_SHARED_DIR;
+
 inline Image picture(const std::filesystem::path& path) {
   Image image;
   EXPECT_TRUE(load_image(path.string(), image)) << path;
