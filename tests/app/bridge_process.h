@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include <iterator>
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
