@@ -185,8 +185,14 @@ template <typename V, int kKernel, int kStride, int kMost, bool kClipped, int kS
 void fixed_segment(const Conv2DShape& s, const float* weights, const Epilogue& e,
                    const Segment& g) {
   constexpr int kFew = std::min(kMost, 8);
+  // Copies the compiler can keep in registers: the vector stores may alias
+  // any memory, so fields read through the references would be read again
+  // after every store.
+  const Conv2DShape shape = s;
+  const Segment segment = g;
   all_steps<V, kKernel, kStride, kMost, kClipped, kSteps>(
-      s, weights, e.bias, typename V::Finish(e), g, std::make_integer_sequence<int, kFew - 1>());
+      shape, weights, e.bias, typename V::Finish(e), segment,
+      std::make_integer_sequence<int, kFew - 1>());
 }
 
 template <typename V, int kSteps>
