@@ -22,6 +22,11 @@ struct Avx2 : Avx2Vectors<8> {
   // addresses (ten 3x3 pixels spilled them and ran 10-20% slower; six 5x5
   // pixels at stride 2 beat eight by about as much).
   static constexpr int kMost[2][2] = {{8, 8}, {8, 6}};
+  // 10-20% faster on the 3x3 layers; the 5x5 ones unchanged.
+  static constexpr bool kOwnCopies = true;
+  // Eight channels alone (the face landmark model's 128x128 stage): ten
+  // pixels and no copies, 15% faster than the above.
+  static constexpr int kOneGroupMost = 10;
   static constexpr bool kHalfTail = false;
 };
 

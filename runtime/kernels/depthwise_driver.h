@@ -22,6 +22,13 @@
 //   fmadd(a, b, c)
 //   store<kSteps>(finish, v, c, residual, out), store_lanes(finish, v, c, residual, out, lanes)
 //   kMost[kernel 3 or 5][stride 1 or 2]: pixels per step (as many as its registers allow)
+//   kOneGroupMost: pixels per 3x3 stride-1 step when one group holds every
+//     channel, a step then running without copies (the steps' own work is
+//     all there is to share the addresses' registers with)
+//   kOwnCopies: the segment runs on its own copies of the shape and segment,
+//     which the compiler may keep in registers (the vector stores may alias
+//     any memory, so fields read through references are read again after
+//     every store), where that measured faster than the references
 //   kHalfTail: a last group of at most half the lanes goes through
 //     fixed_step with the traits V::Half (half the lanes over V's packing),
 //     finished by V::half_finish(finish, bias)
@@ -181,18 +188,20 @@ __attribute__((always_inline)) inline void all_steps(const Conv2DShape& s, const
    ...);
 }
 
-template <typename V, int kKernel, int kStride, int kMost, bool kClipped, int kSteps>
+template <typename V, int kKernel, int kStride, int kMost, bool kCopies, bool kClipped, int kSteps>
 void fixed_segment(const Conv2DShape& s, const float* weights, const Epilogue& e,
                    const Segment& g) {
   constexpr int kFew = std::min(kMost, 8);
-  // Copies the compiler can keep in registers: the vector stores may alias
-  // any memory, so fields read through the references would be read again
-  // after every store.
-  const Conv2DShape shape = s;
-  const Segment segment = g;
-  all_steps<V, kKernel, kStride, kMost, kClipped, kSteps>(
-      shape, weights, e.bias, typename V::Finish(e), segment,
-      std::make_integer_sequence<int, kFew - 1>());
+  using Few = std::make_integer_sequence<int, kFew - 1>;
+  const typename V::Finish finish(e);
+  if constexpr (kCopies) {
+    const Conv2DShape shape = s;
+    const Segment segment = g;
+    all_steps<V, kKernel, kStride, kMost, kClipped, kSteps>(shape, weights, e.bias, finish,
+                                                            segment, Few());
+  } else {
+    all_steps<V, kKernel, kStride, kMost, kClipped, kSteps>(s, weights, e.bias, finish, g, Few());
+  }
 }
 
 template <typename V, int kSteps>
@@ -210,17 +219,17 @@ void any_segment(const Conv2DShape& s, const float* weights, const Epilogue& e, 
   }
 }
 
-template <typename V, int kKernel, int kStride, int kMost>
+template <typename V, int kKernel, int kStride, int kMost, bool kCopies = V::kOwnCopies>
 constexpr SegmentKernels fixed_kernels() {
   return {kMost,
-          {&fixed_segment<V, kKernel, kStride, kMost, false, 0>,
-           &fixed_segment<V, kKernel, kStride, kMost, false, 1>,
-           &fixed_segment<V, kKernel, kStride, kMost, false, 2>,
-           &fixed_segment<V, kKernel, kStride, kMost, false, 3>},
-          {&fixed_segment<V, kKernel, kStride, kMost, true, 0>,
-           &fixed_segment<V, kKernel, kStride, kMost, true, 1>,
-           &fixed_segment<V, kKernel, kStride, kMost, true, 2>,
-           &fixed_segment<V, kKernel, kStride, kMost, true, 3>}};
+          {&fixed_segment<V, kKernel, kStride, kMost, kCopies, false, 0>,
+           &fixed_segment<V, kKernel, kStride, kMost, kCopies, false, 1>,
+           &fixed_segment<V, kKernel, kStride, kMost, kCopies, false, 2>,
+           &fixed_segment<V, kKernel, kStride, kMost, kCopies, false, 3>},
+          {&fixed_segment<V, kKernel, kStride, kMost, kCopies, true, 0>,
+           &fixed_segment<V, kKernel, kStride, kMost, kCopies, true, 1>,
+           &fixed_segment<V, kKernel, kStride, kMost, kCopies, true, 2>,
+           &fixed_segment<V, kKernel, kStride, kMost, kCopies, true, 3>}};
 }
 
 // Register-resident kernel rows for the kernel widths of our models (3 and
@@ -228,7 +237,12 @@ constexpr SegmentKernels fixed_kernels() {
 template <typename V>
 SegmentKernels fixed_or_any_kernels(const Conv2DShape& s) {
   if (s.dilation_width == 1) {
-    if (s.kernel_width == 3 && s.stride_width == 1) return fixed_kernels<V, 3, 1, V::kMost[0][0]>();
+    if (s.kernel_width == 3 && s.stride_width == 1) {
+      if constexpr (V::kOneGroupMost != V::kMost[0][0] || V::kOwnCopies)
+        if (s.in_channels <= V::kLanes)
+          return fixed_kernels<V, 3, 1, V::kOneGroupMost, false>();
+      return fixed_kernels<V, 3, 1, V::kMost[0][0]>();
+    }
     if (s.kernel_width == 3 && s.stride_width == 2) return fixed_kernels<V, 3, 2, V::kMost[0][1]>();
     if (s.kernel_width == 5 && s.stride_width == 1) return fixed_kernels<V, 5, 1, V::kMost[1][0]>();
     if (s.kernel_width == 5 && s.stride_width == 2) return fixed_kernels<V, 5, 2, V::kMost[1][1]>();
