@@ -222,7 +222,8 @@ __attribute__((target("avx512f,avx2,fma"))) void flat_segment(const Conv2DShape&
   if (ox < g.to) {
     Segment rest = g;
     rest.from = ox;
-    fixed_segment<Avx512, kKernel, 1, L::kPixels, Avx512::kOwnCopies, false, kSteps>(s, weights, e, rest);
+    fixed_segment<Avx512, kKernel, 1, L::kPixels, Avx512::kOwnCopies, false, kSteps>(s, weights, e,
+                                                                                     rest);
   }
 }
 
