@@ -23,8 +23,7 @@
 //   store<kSteps>(finish, v, c, residual, out), store_lanes(finish, v, c, residual, out, lanes)
 //   kMost[kernel 3 or 5][stride 1 or 2]: pixels per step (as many as its registers allow)
 //   kOneGroupMost: pixels per 3x3 stride-1 step when one group holds every
-//     channel, a step then running without copies (the steps' own work is
-//     all there is to share the addresses' registers with)
+//     channel; such steps run without copies
 //   kOwnCopies: the segment runs on its own copies of the shape and segment,
 //     which the compiler may keep in registers (the vector stores may alias
 //     any memory, so fields read through references are read again after
