@@ -236,12 +236,9 @@ constexpr SegmentKernels fixed_kernels() {
 template <typename V>
 SegmentKernels fixed_or_any_kernels(const Conv2DShape& s) {
   if (s.dilation_width == 1) {
-    if (s.kernel_width == 3 && s.stride_width == 1) {
-      if constexpr (V::kOneGroupMost != V::kMost[0][0] || V::kOwnCopies)
-        if (s.in_channels <= V::kLanes)
-          return fixed_kernels<V, 3, 1, V::kOneGroupMost, false>();
-      return fixed_kernels<V, 3, 1, V::kMost[0][0]>();
-    }
+    if (s.kernel_width == 3 && s.stride_width == 1)
+      return s.in_channels <= V::kLanes ? fixed_kernels<V, 3, 1, V::kOneGroupMost, false>()
+                                        : fixed_kernels<V, 3, 1, V::kMost[0][0]>();
     if (s.kernel_width == 3 && s.stride_width == 2) return fixed_kernels<V, 3, 2, V::kMost[0][1]>();
     if (s.kernel_width == 5 && s.stride_width == 1) return fixed_kernels<V, 5, 1, V::kMost[1][0]>();
     if (s.kernel_width == 5 && s.stride_width == 2) return fixed_kernels<V, 5, 2, V::kMost[1][1]>();
