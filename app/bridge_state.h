@@ -11,6 +11,7 @@
 #include "camera/camera.h"
 #include "face/face_tracker.h"
 #include "hand/hand_tracker.h"
+#include "inference/inference_model.h"
 #include "wire/token.h"
 
 // Sums and counts of one status window, kept by frame processing and the
@@ -48,6 +49,10 @@ struct BridgeState {
   double face_luma = -1.0;
   double hand_luma = -1.0;
   double face_found = -1.0;
+
+  // Every tracker's models, which run one after another, share one arena
+  // for their activations. Declared before the trackers, so it outlives them.
+  std::unique_ptr<ModelEnvironment> models;
 
   // Loaded at start-up and kept for the whole run, whether or not face
   // tracking is on: the host may switch it on at any time.

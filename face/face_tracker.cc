@@ -51,10 +51,10 @@ RotatedRect region_from_landmarks(const std::vector<Point>& landmarks) {
 
 }  // namespace
 
-bool FaceTracker::load(const std::string& models_dir, std::string& error) {
-  if (!detector.load(models_dir + "/face_detector.tflite", error) ||
-      !landmark_model.load(models_dir + "/face_landmarks_detector.tflite", error) ||
-      !blendshape_model.load(models_dir + "/face_blendshapes.tflite", error) ||
+bool FaceTracker::load(const std::string& models_dir, std::string& error, LiteRtEnvironment environment) {
+  if (!detector.load(models_dir + "/face_detector.tflite", error, environment) ||
+      !landmark_model.load(models_dir + "/face_landmarks_detector.tflite", error, environment) ||
+      !blendshape_model.load(models_dir + "/face_blendshapes.tflite", error, environment) ||
       !geometry.load(models_dir + "/geometry_pipeline_metadata_landmarks.binarypb", error)) {
     return false;
   }

@@ -55,7 +55,8 @@ class FaceTracker {
   // trailing slash) and checks their tensors. On failure returns false with
   // the loader's message, or "Face Landmarker models have unexpected
   // tensors." when a model lacks an input or output of the required size.
-  bool load(const std::string& models_dir, std::string& error);
+  // The models go into `environment` when it is given (see ModelEnvironment).
+  bool load(const std::string& models_dir, std::string& error, LiteRtEnvironment environment = nullptr);
 
   // Runs the pipeline on one RGB frame. `vertical_fov` (degrees) goes to the
   // head pose solver unchanged. Frames may change size between calls.

@@ -44,9 +44,9 @@ HandTracker::HandTracker() {
   steps.palm_regions.reserve(kMaxHands);
 }
 
-bool HandTracker::load(const std::string& models_dir, std::string& error) {
-  if (!detector.load(models_dir + "/hand_detector.tflite", error) ||
-      !landmark_model.load(models_dir + "/hand_landmarks_detector.tflite", error)) {
+bool HandTracker::load(const std::string& models_dir, std::string& error, LiteRtEnvironment environment) {
+  if (!detector.load(models_dir + "/hand_detector.tflite", error, environment) ||
+      !landmark_model.load(models_dir + "/hand_landmarks_detector.tflite", error, environment)) {
     return false;
   }
   const InferenceModel& m = landmark_model;

@@ -57,8 +57,9 @@ class HandTracker {
 
   // Loads both models from `models_dir` (no trailing slash) and checks their
   // tensors. On failure returns false with the loader's message, or "Hand
-  // Landmarker models have unexpected tensors.".
-  bool load(const std::string& models_dir, std::string& error);
+  // Landmarker models have unexpected tensors.". The models go into
+  // `environment` when it is given (see ModelEnvironment).
+  bool load(const std::string& models_dir, std::string& error, LiteRtEnvironment environment = nullptr);
 
   // Runs the pipeline on one RGB frame: at most two hands, previously
   // followed ones first.

@@ -7,6 +7,14 @@
 #include <new>
 #include <stdexcept>
 
+ModelEnvironment::ModelEnvironment() {
+  if (LiteRtCreateEnvironment(0, nullptr, &environment_) != kLiteRtStatusOk) environment_ = nullptr;
+}
+
+ModelEnvironment::~ModelEnvironment() {
+  if (environment_) LiteRtDestroyEnvironment(environment_);
+}
+
 InferenceModel::~InferenceModel() {
   // Buffers before the arrays they wrap and the compiled model; the compiled
   // model before the model and the environment it was made from.
@@ -16,7 +24,7 @@ InferenceModel::~InferenceModel() {
     if (b) LiteRtDestroyTensorBuffer(b);
   if (compiled) LiteRtDestroyCompiledModel(compiled);
   if (model) LiteRtDestroyModel(model);
-  if (environment) LiteRtDestroyEnvironment(environment);
+  if (environment && owns_environment) LiteRtDestroyEnvironment(environment);
   input_buffers.clear();
   output_buffers.clear();
   outputs_.clear();
@@ -54,8 +62,10 @@ bool InferenceModel::tensor_buffer(LiteRtTensor tensor, FloatArray& data, LiteRt
          kLiteRtStatusOk;
 }
 
-bool InferenceModel::load(const std::string& path, std::string& error) {
-  if (LiteRtCreateEnvironment(0, nullptr, &environment) != kLiteRtStatusOk) {
+bool InferenceModel::load(const std::string& path, std::string& error, LiteRtEnvironment shared) {
+  environment = shared;
+  owns_environment = !shared;
+  if (!shared && LiteRtCreateEnvironment(0, nullptr, &environment) != kLiteRtStatusOk) {
     error = "LiteRT environment failed.";
     return false;
   }

@@ -8,6 +8,24 @@
 #include "inference/aligned_allocator.h"
 #include "runtime/litert.h"
 
+// An environment of the runtime for models that run one after another on one
+// thread: they share one arena for their activations, as large as the
+// largest of them needs, so the trackers' models take less memory and each
+// writes over memory its predecessor has just left in the caches. Outlives
+// every model loaded into it.
+class ModelEnvironment {
+ public:
+  ModelEnvironment();
+  ModelEnvironment(const ModelEnvironment&) = delete;
+  ModelEnvironment& operator=(const ModelEnvironment&) = delete;
+  ~ModelEnvironment();
+  // Null when the runtime could not create it; models then make their own.
+  LiteRtEnvironment handle() const { return environment_; }
+
+ private:
+  LiteRtEnvironment environment_ = nullptr;
+};
+
 // One model file loaded through the runtime, compiled for the CPU, with every
 // input and output of its first signature bound to a float array of ours.
 // A tracker writes `input(k)`, calls run() and reads `output(k)`.
@@ -18,10 +36,11 @@ class InferenceModel {
   InferenceModel& operator=(const InferenceModel&) = delete;
   ~InferenceModel();
 
-  // Loads, compiles and binds the model at `path`. Call once. On failure
-  // `error` holds the reason and whatever was created stays for the
-  // destructor; the object is not used further.
-  bool load(const std::string& path, std::string& error);
+  // Loads, compiles and binds the model at `path` in `shared` (see
+  // ModelEnvironment), or in an environment of its own when that is null.
+  // Call once. On failure `error` holds the reason and whatever was created
+  // stays for the destructor; the object is not used further.
+  bool load(const std::string& path, std::string& error, LiteRtEnvironment shared = nullptr);
 
   // Runs signature 0 once on the current inputs. No allocation.
   bool run();
@@ -39,6 +58,7 @@ class InferenceModel {
   bool tensor_buffer(LiteRtTensor tensor, FloatArray& data, LiteRtTensorBuffer* buffer, bool* fixed);
 
   LiteRtEnvironment environment = nullptr;
+  bool owns_environment = false;
   LiteRtModel model = nullptr;
   LiteRtCompiledModel compiled = nullptr;
   std::vector<FloatArray> inputs_;

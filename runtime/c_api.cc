@@ -1,6 +1,7 @@
 // The C surface of the runtime: handles around the model, the compiled graph
 // and the caller's buffers. Every argument is checked here, at the library's
 // edge; the graph underneath trusts what it is given.
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -12,8 +13,16 @@
 #include "runtime/litert.h"
 #include "runtime/model.h"
 
+// The compiled models of one environment share one arena for their
+// activations: a bridge runs its models one after another, so the arena is
+// as large as the largest model needs rather than the sum of all, and each
+// model writes its activations over memory the one before it has just
+// touched, still in the caches. So a model of an environment compiles or
+// runs only while no other one does; `busy` refuses any overlap.
 struct LiteRtEnvironmentT {
   std::string last_error;
+  runtime::AlignedFloats arena;
+  std::atomic<bool> busy{false};
 };
 
 struct LiteRtTensorT {
@@ -102,15 +111,33 @@ LiteRtStatus create_model(LiteRtEnvironment env, std::vector<uint8_t> bytes, Lit
   return kLiteRtStatusOk;
 }
 
+// Holds the environment's `busy` flag for one compile or run.
+struct Exclusive {
+  explicit Exclusive(LiteRtEnvironmentT& env) : env(env), held(!env.busy.exchange(true)) {
+    if (!held) env.last_error = "another model of this environment is compiling or running";
+  }
+  ~Exclusive() {
+    if (held) env.busy.store(false);
+  }
+  LiteRtEnvironmentT& env;
+  const bool held;
+};
+
 // Compiles for the given input shapes; on success replaces the graph.
 LiteRtStatus compile(LiteRtCompiledModelT& compiled, const std::vector<runtime::Shape>& shapes) {
+  LiteRtEnvironmentT& env = *compiled.environment;
+  const Exclusive exclusive(env);
+  if (!exclusive.held) return kLiteRtStatusErrorRuntimeFailure;
   std::string error;
   auto graph = runtime::Graph::compile(*compiled.model, shapes, error);
   if (!graph) {
-    compiled.environment->last_error = error;
+    env.last_error = error;
     return kLiteRtStatusErrorCompilation;
   }
-  compiled.environment->last_error.clear();
+  // The shared arena grows here, never during a run.
+  const size_t floats = graph->arena_bytes() / sizeof(float);
+  if (floats > env.arena.size()) env.arena = runtime::AlignedFloats(floats);
+  env.last_error.clear();
   compiled.graph = std::move(graph);
   compiled.input_shapes = shapes;
   compiled.input_data.assign(compiled.graph->num_inputs(), nullptr);
@@ -314,7 +341,10 @@ LiteRtStatus LiteRtRunCompiledModel(LiteRtCompiledModel compiled_model, LiteRtPa
     if (!b || b->elements != graph.output_shape(k).elements()) return kLiteRtStatusErrorInvalidArgument;
     compiled_model->output_data[k] = b->data;
   }
-  graph.run(compiled_model->input_data.data(), compiled_model->output_data.data());
+  const Exclusive exclusive(*compiled_model->environment);
+  if (!exclusive.held) return kLiteRtStatusErrorRuntimeFailure;
+  graph.run(compiled_model->input_data.data(), compiled_model->output_data.data(),
+            compiled_model->environment->arena.data());
   return kLiteRtStatusOk;
 }
 

@@ -16,7 +16,8 @@ std::unique_ptr<Graph> Graph::compile(const Model& model, const std::vector<Shap
   return std::make_unique<Graph>(std::move(compiled));
 }
 
-void Graph::run(float* const* inputs, float* const* outputs) {
+void Graph::run(float* const* inputs, float* const* outputs, float* arena) {
+  for (const auto& [t, offset] : g_.arena_offsets) g_.data[t] = arena + offset;
   for (size_t k = 0; k < g_.inputs.size(); ++k) g_.data[g_.inputs[k]] = inputs[k];
   for (size_t k = 0; k < g_.outputs.size(); ++k)
     if (g_.output_bound[k]) g_.data[g_.outputs[k]] = outputs[k];

@@ -27,12 +27,16 @@ class Graph {
   const Shape& output_shape(size_t k) const { return g_.shapes[g_.outputs[k]]; }
   size_t num_inputs() const { return g_.inputs.size(); }
   size_t num_outputs() const { return g_.outputs.size(); }
-  size_t arena_bytes() const { return g_.arena.size() * sizeof(float); }
+  // The activation memory a run needs (see run).
+  size_t arena_bytes() const { return g_.arena_floats * sizeof(float); }
   size_t num_steps() const { return g_.steps.size(); }
 
   // Runs every step. inputs[k] and outputs[k] hold exactly as many floats as
-  // the matching signature tensor (checked by the caller). No allocation.
-  void run(float* const* inputs, float* const* outputs);
+  // the matching signature tensor (checked by the caller). `arena` holds
+  // arena_bytes(), 64-byte aligned, for the activations: nothing in it is
+  // kept from one run to the next, so graphs that never run at the same
+  // time may share one. No allocation.
+  void run(float* const* inputs, float* const* outputs, float* arena);
 
   struct ProfileEntry {
     int32_t code = 0;

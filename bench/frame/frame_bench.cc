@@ -94,7 +94,9 @@ struct Scenario {
   bool lite = false;
 };
 
+// The models share one environment, as in the bridge.
 struct Trackers {
+  ModelEnvironment models;
   FaceTracker face;
   std::unique_ptr<HandTracker> hands, hands_lite;
 };
@@ -216,8 +218,9 @@ int main(int argc, char** argv) {
   std::string error;
   t.hands = std::make_unique<HandTracker>();
   t.hands_lite = std::make_unique<HandTracker>();
-  if (!t.face.load(models + "/face", error) || !t.hands->load(models + "/hand", error) ||
-      !t.hands_lite->load(models + "/hand-lite", error)) {
+  if (!t.face.load(models + "/face", error, t.models.handle()) ||
+      !t.hands->load(models + "/hand", error, t.models.handle()) ||
+      !t.hands_lite->load(models + "/hand-lite", error, t.models.handle())) {
     std::fprintf(stderr, "frame-bench: %s\n", error.c_str());
     return 1;
   }

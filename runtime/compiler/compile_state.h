@@ -42,7 +42,6 @@ struct CompileState {
   std::vector<int>& graph_outputs() { return graph.outputs; }
   std::vector<bool>& output_bound() { return graph.output_bound; }
   std::vector<float*>& data() { return graph.data; }
-  AlignedFloats& arena() { return graph.arena; }
   std::vector<bool>& arena_slot() { return graph.arena_slot; }
 
   bool fail(const std::string& message) {

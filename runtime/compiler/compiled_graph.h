@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "runtime/kernels/aligned_floats.h"
@@ -31,7 +32,11 @@ struct CompiledGraph {
   // Per output slot: bound to the caller's buffer, or copied from the tensor
   // after the steps (constants, pass-through inputs, repeated outputs).
   std::vector<bool> output_bound;
-  AlignedFloats arena;
+  // The activations: floats of arena memory a run needs, and where in it
+  // each tensor with a slot lies (tensor, float offset). The memory itself
+  // is the caller's, handed to every run (Graph::run).
+  size_t arena_floats = 0;
+  std::vector<std::pair<int, size_t>> arena_offsets;
   std::vector<AlignedFloats> constants;
   // With guard zones: per tensor, whether it has an arena slot between two.
   std::vector<bool> arena_slot;

@@ -5,8 +5,9 @@
 // the caller's buffer for a signature output written by a step (bound at
 // each run), else an arena slot no other tensor alive at the same time
 // shares (with guard zones, one on each side of the slot); the arena stays
-// within kMaxArenaBytes. Constants that no step or
-// output reads any more are freed (kernels keep packed copies of weights).
+// within kMaxArenaBytes. Slots are offsets, as the arena is the caller's,
+// bound at each run. Constants that no step or output reads any more are
+// freed (kernels keep packed copies of weights).
 #include <algorithm>
 
 #include "runtime/kernels/guard_zones.h"
@@ -46,10 +47,11 @@ bool plan_memory(CompileState& s) {
   if (plan.bytes > kMaxArenaBytes)
     return s.fail("activations need " + std::to_string(plan.bytes) + " bytes, more than the " +
                   std::to_string(kMaxArenaBytes) + " allowed");
-  s.arena() = AlignedFloats(plan.bytes / sizeof(float));
+  s.graph.arena_floats = plan.bytes / sizeof(float);
+  s.graph.arena_offsets.clear();
   if constexpr (kGuardFloats > 0) s.arena_slot().assign(n, false);
   for (size_t i = 0; i < arena_tensor.size(); ++i) {
-    s.data()[arena_tensor[i]] = s.arena().data() + plan.offsets[i] / sizeof(float) + kGuardFloats;
+    s.graph.arena_offsets.emplace_back(arena_tensor[i], plan.offsets[i] / sizeof(float) + kGuardFloats);
     if constexpr (kGuardFloats > 0) s.arena_slot()[arena_tensor[i]] = true;
   }
   return true;

@@ -1,5 +1,6 @@
 // The C interface's failure results: null handles, buffers that do not match,
-// and resizing only where the signature allows. (Compile errors and their
+// and resizing only where the signature allows; and the arena that the
+// compiled models of one environment share. (Compile errors and their
 // messages: inference_model_test.cc and hostile_graph_test.cc.)
 #include "tests/runtime/model_builder.h"
 
@@ -13,8 +14,11 @@ struct Loaded {
   std::vector<LiteRtTensorBuffer> buffers;
   Loaded(Dims shape, Dims signature) {
     ModelBuilder m;
-    const int in = m.tensor(shape, signature), out = m.tensor(shape, signature);
-    m.write(kNeg, {in}, out);
+    // Three negations: out = -in, through two activations in the arena.
+    int t[4];
+    for (int& k : t) k = m.tensor(shape, signature);
+    for (int k = 0; k < 3; ++k) m.write(kNeg, {t[k]}, t[k + 1]);
+    const int in = t[0], out = t[3];
     m.io({in}, {out});
     const auto bytes = m.finish();
     LiteRtCreateEnvironment(0, nullptr, &env);
@@ -99,6 +103,30 @@ TEST(CApi, SignatureRunAndResizeRules) {
   EXPECT_EQ(l.run(bin2, bout), kLiteRtStatusErrorInvalidArgument);
   ASSERT_EQ(l.run(bin2, l.over(out2, {2, 3})), kLiteRtStatusOk);
   EXPECT_EQ(out2, (Floats{-1, -2, -3, -4, -5, -6}));
+}
+
+// A model compiled later for a larger input grows the shared arena; the
+// first, compiled for the smaller one, still runs right in the new memory.
+// (Under the address sanitizer, either reading a freed or a too-small
+// arena fails here.)
+TEST(CApi, CompiledModelsOfOneEnvironmentShareItsArena) {
+  Loaded l({1, 3}, {-1, 3});
+  LiteRtCompiledModel wide = nullptr;
+  ASSERT_EQ(LiteRtCreateCompiledModel(l.env, l.model, nullptr, &wide), kLiteRtStatusOk);
+  const std::vector<int> dims = {64, 3};
+  ASSERT_EQ(LiteRtCompiledModelResizeInputTensor(wide, 0, 0, dims.data(), dims.size()), kLiteRtStatusOk);
+  Floats in = {1, 2, 3}, out(3), wide_in(192), wide_out(192);
+  for (size_t i = 0; i < wide_in.size(); ++i) wide_in[i] = static_cast<float>(i);
+  LiteRtTensorBuffer bin = l.over(in, {1, 3}), bout = l.over(out, {1, 3});
+  LiteRtTensorBuffer wide_buffers[] = {l.over(wide_in, {64, 3}), l.over(wide_out, {64, 3})};
+  for (int round = 0; round < 2; ++round) {
+    ASSERT_EQ(l.run(bin, bout), kLiteRtStatusOk);
+    EXPECT_EQ(out, (Floats{-1, -2, -3}));
+    ASSERT_EQ(LiteRtRunCompiledModel(wide, 0, 1, &wide_buffers[0], 1, &wide_buffers[1]), kLiteRtStatusOk);
+    EXPECT_EQ(wide_out[191], -191.f);
+    EXPECT_EQ(wide_out[5], -5.f);
+  }
+  LiteRtDestroyCompiledModel(wide);
 }
 
 }  // namespace

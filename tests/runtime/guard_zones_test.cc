@@ -59,7 +59,8 @@ TEST(GuardZones, CatchAStepWritingPastItsArenaSlot) {
   float* outputs[] = {y.data()};
   auto plain = runtime::Graph::compile(*model, {runtime::Shape::of({1, 4, 4, 2})}, error);
   ASSERT_TRUE(plain) << error;
-  plain->run(inputs, outputs);
+  runtime::AlignedFloats arena(plain->arena_bytes() / sizeof(float));
+  plain->run(inputs, outputs, arena.data());
   EXPECT_EQ(y[0], 1.f);
   // The passes of a compile, with the first step's kernel swapped afterwards.
   runtime::CompiledGraph compiled;
@@ -70,7 +71,7 @@ TEST(GuardZones, CatchAStepWritingPastItsArenaSlot) {
   ASSERT_TRUE(runtime::prepare_operators(st) && runtime::check_writes(st) && runtime::plan_memory(st)) << error;
   st.steps()[0].kernel = std::make_unique<OverrunKernel>(1, 32);
   runtime::Graph graph(std::move(compiled));
-  EXPECT_DEATH(graph.run(inputs, outputs), "step 0 \\(NEG\\) wrote outside its output, tensor 1 \\[1,4,4,2\\]");
+  EXPECT_DEATH(graph.run(inputs, outputs, arena.data()), "step 0 \\(NEG\\) wrote outside its output, tensor 1 \\[1,4,4,2\\]");
 }
 
 }  // namespace
