@@ -6,6 +6,10 @@ void crop_to_tensor(const Image& image, const RotatedRect& rect, int w, int h, f
                     float* out) {
   if (w < 1 || h < 1) return;
 #if defined(BRIDGE_CROP_SSE41)
+  if (__builtin_cpu_supports("avx2")) {
+    crop_to_tensor_avx2(image, rect, w, h, lo, hi, out);
+    return;
+  }
   if (__builtin_cpu_supports("sse4.1")) {
     crop_to_tensor_sse41(image, rect, w, h, lo, hi, out);
     return;

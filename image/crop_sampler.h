@@ -1,11 +1,12 @@
 #pragma once
 
-// The sampling loop of crop_to_tensor, compiled twice: in crop.cc for the
-// baseline processor and in crop_sse41.cc with SSE4.1, which converts bytes
-// to floats in one instruction. Both copies perform the same floating-point
-// operations in the same order, so their results are identical. Everything
-// here has internal linkage, so the two copies never merge at link time;
-// include this file only from those two sources.
+// The sampling loop of crop_to_tensor, compiled three times: in crop.cc for
+// the baseline processor, in crop_sse41.cc with SSE4.1, which converts bytes
+// to floats in one instruction, and in crop_avx2.cc with AVX2. All copies
+// perform the same floating-point operations in the same order, so their
+// results are identical. Everything here has internal linkage, so the
+// copies never merge at link time; include this file only from those
+// sources.
 
 #include <algorithm>
 #include <cmath>

@@ -78,6 +78,7 @@ TEST(CropToTensor, EveryBuildMatchesThePlainSamplerBitForBit) {
   std::vector<Crop> builds = {crop_to_tensor, crop_to_tensor_baseline};
 #if defined(__x86_64__)
   if (__builtin_cpu_supports("sse4.1")) builds.push_back(crop_to_tensor_sse41);
+  if (__builtin_cpu_supports("avx2")) builds.push_back(crop_to_tensor_avx2);
 #endif
   for (size_t r = 0; r < rects.size(); ++r) {
     const int w = 1 + int(rng() % 37), h = 1 + int(rng() % 29);
