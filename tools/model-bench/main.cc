@@ -1,8 +1,8 @@
 // model-bench MODEL [MODEL ...] [--runs N] [--profile | --layers] [--compare]
 //
-// Loads and compiles every MODEL for the CPU (printing the time this took,
-// the process's resident memory once all are loaded and the kernel family
-// the convolutions use), then for each runs it a few times to warm up and N
+// Loads and compiles every MODEL for the CPU into one environment, as the
+// bridge does (printing the time this took, the process's resident memory
+// once all are loaded and the kernel family the convolutions use), then for each runs it a few times to warm up and N
 // times (default 50) on constant inputs, and prints the median, minimum and
 // maximum milliseconds per run. With --profile it also prints each operator
 // type's share of the time, with --layers each step's (in execution order,
@@ -36,6 +36,7 @@ double ms_since(Clock::time_point start) {
 
 struct Handles {
   LiteRtEnvironment env = nullptr;
+  bool owns_env = true;
   LiteRtModel model = nullptr;
   LiteRtCompiledModel compiled = nullptr;
   std::vector<LiteRtTensorBuffer> inputs, outputs;
@@ -45,7 +46,7 @@ struct Handles {
     for (auto b : outputs) LiteRtDestroyTensorBuffer(b);
     LiteRtDestroyCompiledModel(compiled);
     LiteRtDestroyModel(model);
-    LiteRtDestroyEnvironment(env);
+    if (owns_env) LiteRtDestroyEnvironment(env);
   }
 };
 
@@ -86,10 +87,13 @@ double resident_mib() {
   return -1;
 }
 
-// Loads and compiles one model and binds constant-filled arrays to it.
-bool load(const char* path, Handles& h) {
+// Loads and compiles one model, in `shared` or else an environment of its
+// own, and binds constant-filled arrays to it.
+bool load(const char* path, Handles& h, LiteRtEnvironment shared = nullptr) {
   h.arrays.reserve(64);
-  if (LiteRtCreateEnvironment(0, nullptr, &h.env) != kLiteRtStatusOk) return false;
+  h.env = shared;
+  h.owns_env = !shared;
+  if (!shared && LiteRtCreateEnvironment(0, nullptr, &h.env) != kLiteRtStatusOk) return false;
   if (LiteRtCreateModelFromFile(h.env, path, &h.model) != kLiteRtStatusOk) {
     std::fprintf(stderr, "cannot load %s: %s\n", path, LiteRtGetEnvironmentLastError(h.env));
     return false;
@@ -229,16 +233,21 @@ int main(int argc, char** argv) {
   }
   if (paths.empty()) return usage();
   if (side_by_side) return compare(paths, runs);
+  // One environment for all, as in the bridge: the models share one arena.
+  LiteRtEnvironment shared = nullptr;
+  if (LiteRtCreateEnvironment(0, nullptr, &shared) != kLiteRtStatusOk) return 1;
   std::vector<std::unique_ptr<Handles>> models;
   const auto load_start = Clock::now();
   for (const char* path : paths) {
     models.push_back(std::make_unique<Handles>());
-    if (!load(path, *models.back())) return 1;
+    if (!load(path, *models.back(), shared)) return 1;
   }
   std::printf("load+compile of %zu model(s): %.1f ms; resident memory %.1f MiB; kernels %s\n", paths.size(),
               ms_since(load_start), resident_mib(),
               runtime::kernels::kernel_family_name(runtime::kernels::chosen_kernel_family()));
   for (size_t i = 0; i < paths.size(); ++i)
     if (!bench(paths[i], *models[i], runs, profile)) return 1;
+  models.clear();
+  LiteRtDestroyEnvironment(shared);
   return 0;
 }
