@@ -111,11 +111,11 @@ LiteRtStatus create_model(LiteRtEnvironment env, std::vector<uint8_t> bytes, Lit
   return kLiteRtStatusOk;
 }
 
-// Holds the environment's `busy` flag for one compile or run.
+// Holds the environment's `busy` flag for one compile or run. When another
+// holds it, the refusal is the status alone: the environment's error text
+// belongs to the thread that holds the flag.
 struct Exclusive {
-  explicit Exclusive(LiteRtEnvironmentT& env) : env(env), held(!env.busy.exchange(true)) {
-    if (!held) env.last_error = "another model of this environment is compiling or running";
-  }
+  explicit Exclusive(LiteRtEnvironmentT& env) : env(env), held(!env.busy.exchange(true)) {}
   ~Exclusive() {
     if (held) env.busy.store(false);
   }

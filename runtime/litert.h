@@ -88,6 +88,11 @@ typedef void (*LiteRtHostMemoryDeallocator)(void* host_memory);
 /* ---- Environment ---- */
 
 /* Creates the environment and restricts the math libraries to one thread.
+ * The models compiled in one environment share one arena for their
+ * activations, so they compile and run one at a time: a compile or run that
+ * overlaps another of the same environment fails with
+ * kLiteRtStatusErrorRuntimeFailure. Models meant to run at the same time
+ * take environments of their own.
  * Fails with kLiteRtStatusErrorInvalidArgument when `environment` is null,
  * or num_options is negative, or options is null while num_options > 0. */
 LITERT_API LiteRtStatus LiteRtCreateEnvironment(int num_options, const LiteRtEnvOption* options,
