@@ -52,7 +52,7 @@ struct BridgeState {
 
   // Every tracker's models, which run one after another, share one arena
   // for their activations. Declared before the trackers, so it outlives them.
-  std::unique_ptr<ModelEnvironment> models;
+  ModelEnvironment models;
 
   // Loaded at start-up and kept for the whole run, whether or not face
   // tracking is on: the host may switch it on at any time.

@@ -22,10 +22,9 @@ float vertical_fov(float horizontal_fov, int width, int height) {
 }
 
 bool face_stage_start(BridgeState& state) {
-  if (!state.models) state.models = std::make_unique<ModelEnvironment>();
   state.face_tracker = std::make_unique<FaceTracker>();
   std::string error;
-  if (state.face_tracker->load(state.models_root + "/face", error, state.models->handle())) return true;
+  if (state.face_tracker->load(state.models_root + "/face", error, state.models.handle())) return true;
   send_status(state, "error", "models_missing", error.empty() ? "Face models are missing." : error);
   return false;
 }

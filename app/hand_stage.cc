@@ -35,8 +35,7 @@ bool hand_stage_load(BridgeState& state) {
   std::string error;
   bool loaded = false;
   try {
-    if (!state.models) state.models = std::make_unique<ModelEnvironment>();
-    loaded = state.hand_tracker->load(hand_model_dir(state), error, state.models->handle());
+    loaded = state.hand_tracker->load(hand_model_dir(state), error, state.models.handle());
   } catch (const std::bad_alloc&) {
     error = "Out of memory loading the hand models from " + hand_model_dir(state) + ".";
   }

@@ -2,9 +2,10 @@
 //
 // Loads and compiles every MODEL for the CPU into one environment, as the
 // bridge does (printing the time this took, the process's resident memory
-// once all are loaded and the kernel family the convolutions use), then for each runs it a few times to warm up and N
-// times (default 50) on constant inputs, and prints the median, minimum and
-// maximum milliseconds per run. With --profile it also prints each operator
+// once all are loaded and the kernel family the convolutions use), then for
+// each runs it a few times to warm up and N times (default 50) on constant
+// inputs, and prints the median, minimum and maximum milliseconds per run.
+// With --profile it also prints each operator
 // type's share of the time, with --layers each step's (in execution order,
 // with the shapes it writes and reads). BRIDGE_KERNELS=avx2 or =plain in the environment
 // makes the runtime use a lower kernel family than the processor's best.
