@@ -28,6 +28,9 @@ struct Avx2 : Avx2Vectors<8> {
   // pixels and no copies, 15% faster than the above.
   static constexpr int kOneGroupMost = 10;
   static constexpr bool kHalfTail = false;
+  // No steps over two rows: their sums and weights leave too few of the 16
+  // registers for more than a few pixels.
+  static constexpr int kPairMost = 0;
 };
 
 }  // namespace

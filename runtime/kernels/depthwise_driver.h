@@ -105,6 +105,68 @@ __attribute__((always_inline)) inline void fixed_step(const Conv2DShape& s, cons
   store_sums<V, kCount, kSteps>(s, finish, g, at, sums, c);
 }
 
+// kCount pixels of one group in each of two neighbouring output rows, for
+// square kKernel windows at stride 1 without dilation, both rows' windows
+// inside the image down: the kKernel + 1 input rows they span are each
+// loaded once for both, where one row at a time loads the middle rows twice
+// (a third fewer loads from the first-level cache, which bounds these
+// steps). Each sum takes its products in the order fixed_step's would, so
+// the results are the same bit for bit.
+template <typename V, int kKernel, int kCount, bool kClipped, int kSteps>
+__attribute__((always_inline)) inline void pair_step(const Conv2DShape& s, const float* filter,
+                                                     const float* bias,
+                                                     const typename V::Finish& finish,
+                                                     const Segment& g, const Step& at, int c) {
+  using Vec = typename V::Vec;
+  constexpr bool kMasked = kSteps < 0;
+  typename V::Mask mask{};
+  if constexpr (kMasked) mask = V::mask(s.in_channels - c);
+  const size_t pixel = s.in_channels, row = size_t(s.in_width) * pixel;
+  Vec upper[kCount], lower[kCount];  // the sums of the first row and of the second
+  const Vec b = V::load(bias + c);
+#pragma GCC unroll 16
+  for (int j = 0; j < kCount; ++j) upper[j] = lower[j] = b;
+  const float* in = g.image + size_t(g.y0) * row + c;
+#pragma GCC unroll 8
+  for (int iy = 0; iy <= kKernel; ++iy, in += row) {
+    // Input row iy is kernel row iy of the first output row and iy - 1 of
+    // the second.
+    Vec w_upper[kKernel], w_lower[kKernel];
+#pragma GCC unroll 8
+    for (int kx = 0; kx < kKernel; ++kx) {
+      if (iy < kKernel) w_upper[kx] = V::load_aligned(filter + (iy * kKernel + kx) * V::kFilterLanes);
+      if (iy > 0) w_lower[kx] = V::load_aligned(filter + ((iy - 1) * kKernel + kx) * V::kFilterLanes);
+    }
+#pragma GCC unroll 32
+    for (int i = 0; i < kCount - 1 + kKernel; ++i) {
+      if (kClipped && (at.x0 + i < 0 || at.x0 + i >= s.in_width)) continue;
+      const Vec x = load_group<V, kMasked>(in + ptrdiff_t(at.x0 + i) * pixel, mask);
+#pragma GCC unroll 16
+      for (int j = 0; j < kCount; ++j) {
+        const int kx = i - j;
+        if (kx < 0 || kx >= kKernel) continue;
+        if (iy < kKernel) upper[j] = V::fmadd(x, w_upper[kx], upper[j]);
+        if (iy > 0) lower[j] = V::fmadd(x, w_lower[kx], lower[j]);
+      }
+    }
+  }
+  store_sums<V, kCount, kSteps>(s, finish, g, at, upper, c);
+  const Step below{at.out + size_t(s.out_width) * s.out_channels, at.x0};
+  store_sums<V, kCount, kSteps>(s, finish, g, below, lower, c);
+}
+
+// A step of one row (kRows 1) or of two (kRows 2, see pair_step).
+template <typename V, int kKernel, int kStride, int kCount, bool kClipped, int kSteps, int kRows>
+__attribute__((always_inline)) inline void group_step(const Conv2DShape& s, const float* filter,
+                                                      const float* bias,
+                                                      const typename V::Finish& finish,
+                                                      const Segment& g, const Step& at, int c) {
+  if constexpr (kRows == 2)
+    pair_step<V, kKernel, kCount, kClipped, kSteps>(s, filter, bias, finish, g, at, c);
+  else
+    fixed_step<V, kKernel, kStride, kCount, kClipped, kSteps>(s, filter, bias, finish, g, at, c);
+}
+
 // One pixel of one group, any geometry: loops over the part of its window
 // inside the image.
 template <typename V, int kSteps>
@@ -132,7 +194,7 @@ __attribute__((always_inline)) inline void any_step(const Conv2DShape& s, const 
 // kCount pixels of a segment in every channel group. The groups go
 // innermost: neighbouring groups read the parts of the same cache lines one
 // after the other.
-template <typename V, int kKernel, int kStride, int kCount, bool kClipped, int kSteps>
+template <typename V, int kKernel, int kStride, int kCount, bool kClipped, int kSteps, int kRows>
 __attribute__((always_inline)) inline void all_groups(const Conv2DShape& s, const float* weights,
                                                       const float* bias,
                                                       const typename V::Finish& finish,
@@ -142,7 +204,7 @@ __attribute__((always_inline)) inline void all_groups(const Conv2DShape& s, cons
   const size_t filter_size = size_t(s.kernel_height) * kKernel * kLanes;
   const int full = s.in_channels / kLanes * kLanes;
   for (int c = 0; c < full; c += kLanes)
-    fixed_step<V, kKernel, kStride, kCount, kClipped, kSteps>(
+    group_step<V, kKernel, kStride, kCount, kClipped, kSteps, kRows>(
         s, weights + c / kLanes * filter_size, bias, finish, g, at, c);
   const float* last = weights + full / kLanes * filter_size;
   const int rest = s.in_channels - full;
@@ -151,21 +213,22 @@ __attribute__((always_inline)) inline void all_groups(const Conv2DShape& s, cons
       using H = typename V::Half;
       const typename H::Finish half = V::half_finish(finish, bias);
       if (rest == kLanes / 2)
-        fixed_step<H, kKernel, kStride, kCount, kClipped, kSteps>(s, last, bias, half, g, at, full);
+        group_step<H, kKernel, kStride, kCount, kClipped, kSteps, kRows>(s, last, bias, half, g, at,
+                                                                        full);
       else
-        fixed_step<H, kKernel, kStride, kCount, kClipped, -1>(s, last, bias, half, g, at, full);
+        group_step<H, kKernel, kStride, kCount, kClipped, -1, kRows>(s, last, bias, half, g, at, full);
       return;
     }
   }
   if (rest > 0)
-    fixed_step<V, kKernel, kStride, kCount, kClipped, -1>(s, last, bias, finish, g, at, full);
+    group_step<V, kKernel, kStride, kCount, kClipped, -1, kRows>(s, last, bias, finish, g, at, full);
 }
 
 // The pixels of a segment: kMost at a time, then the rest at most kFew at a
 // time, with a step for every count below kFew. Not one for every count
 // below kMost: the large unrolled steps are what costs the compiler most
 // (minutes per instruction set), and rows rarely leave more than kFew.
-template <typename V, int kKernel, int kStride, int kMost, bool kClipped, int kSteps,
+template <typename V, int kKernel, int kStride, int kMost, bool kClipped, int kSteps, int kRows,
           int... kFewer>
 __attribute__((always_inline)) inline void all_steps(const Conv2DShape& s, const float* weights,
                                                      const float* bias,
@@ -175,19 +238,20 @@ __attribute__((always_inline)) inline void all_steps(const Conv2DShape& s, const
   constexpr int kFew = sizeof...(kFewer) + 1;
   int ox = g.from;
   for (; ox + kMost <= g.to; ox += kMost)
-    all_groups<V, kKernel, kStride, kMost, kClipped, kSteps>(s, weights, bias, finish, g, ox);
+    all_groups<V, kKernel, kStride, kMost, kClipped, kSteps, kRows>(s, weights, bias, finish, g, ox);
   if constexpr (kFew < kMost) {
     for (; ox + kFew <= g.to; ox += kFew)
-      all_groups<V, kKernel, kStride, kFew, kClipped, kSteps>(s, weights, bias, finish, g, ox);
+      all_groups<V, kKernel, kStride, kFew, kClipped, kSteps, kRows>(s, weights, bias, finish, g, ox);
   }
   const int rest = g.to - ox;
-  ((rest == kFewer + 1 ? all_groups<V, kKernel, kStride, kFewer + 1, kClipped, kSteps>(
+  ((rest == kFewer + 1 ? all_groups<V, kKernel, kStride, kFewer + 1, kClipped, kSteps, kRows>(
                              s, weights, bias, finish, g, ox)
                        : void()),
    ...);
 }
 
-template <typename V, int kKernel, int kStride, int kMost, bool kCopies, bool kClipped, int kSteps>
+template <typename V, int kKernel, int kStride, int kMost, bool kCopies, bool kClipped, int kSteps,
+          int kRows = 1>
 void fixed_segment(const Conv2DShape& s, const float* weights, const Epilogue& e,
                    const Segment& g) {
   constexpr int kFew = std::min(kMost, 8);
@@ -196,10 +260,11 @@ void fixed_segment(const Conv2DShape& s, const float* weights, const Epilogue& e
   if constexpr (kCopies) {
     const Conv2DShape shape = s;
     const Segment segment = g;
-    all_steps<V, kKernel, kStride, kMost, kClipped, kSteps>(shape, weights, e.bias, finish,
-                                                            segment, Few());
+    all_steps<V, kKernel, kStride, kMost, kClipped, kSteps, kRows>(shape, weights, e.bias, finish,
+                                                                   segment, Few());
   } else {
-    all_steps<V, kKernel, kStride, kMost, kClipped, kSteps>(s, weights, e.bias, finish, g, Few());
+    all_steps<V, kKernel, kStride, kMost, kClipped, kSteps, kRows>(s, weights, e.bias, finish, g,
+                                                                   Few());
   }
 }
 
@@ -231,14 +296,40 @@ constexpr SegmentKernels fixed_kernels() {
            &fixed_segment<V, kKernel, kStride, kMost, kCopies, true, 3>}};
 }
 
+// The same kernels with steps over two rows (pair_step) where the width has
+// them (V::kPairMost pixels a step, 0 for none) and the shape allows them.
+template <typename V, int kMost, bool kCopies>
+SegmentKernels fixed_kernels_with_pairs(const Conv2DShape& s) {
+  SegmentKernels k = fixed_kernels<V, 3, 1, kMost, kCopies>();
+  if constexpr (V::kPairMost > 0) {
+    if (s.kernel_height == 3 && s.stride_height == 1 && s.dilation_height == 1) {
+      constexpr int kPair = V::kPairMost;
+      constexpr SegmentKernels pairs = {
+          kPair,
+          {&fixed_segment<V, 3, 1, kPair, false, false, 0, 2>,
+           &fixed_segment<V, 3, 1, kPair, false, false, 1, 2>,
+           &fixed_segment<V, 3, 1, kPair, false, false, 2, 2>,
+           &fixed_segment<V, 3, 1, kPair, false, false, 3, 2>},
+          {&fixed_segment<V, 3, 1, kPair, false, true, 0, 2>,
+           &fixed_segment<V, 3, 1, kPair, false, true, 1, 2>,
+           &fixed_segment<V, 3, 1, kPair, false, true, 2, 2>,
+           &fixed_segment<V, 3, 1, kPair, false, true, 3, 2>}};
+      std::copy(pairs.inner, pairs.inner + kStepCombinations, k.pair_inner);
+      std::copy(pairs.clipped, pairs.clipped + kStepCombinations, k.pair_clipped);
+    }
+  }
+  return k;
+}
+
 // Register-resident kernel rows for the kernel widths of our models (3 and
 // 5, stride 1 or 2, no dilation across); loops otherwise.
 template <typename V>
 SegmentKernels fixed_or_any_kernels(const Conv2DShape& s) {
   if (s.dilation_width == 1) {
     if (s.kernel_width == 3 && s.stride_width == 1)
-      return s.in_channels <= V::kLanes ? fixed_kernels<V, 3, 1, V::kOneGroupMost, false>()
-                                        : fixed_kernels<V, 3, 1, V::kMost[0][0]>();
+      return s.in_channels <= V::kLanes
+                 ? fixed_kernels_with_pairs<V, V::kOneGroupMost, false>(s)
+                 : fixed_kernels_with_pairs<V, V::kMost[0][0], V::kOwnCopies>(s);
     if (s.kernel_width == 3 && s.stride_width == 2) return fixed_kernels<V, 3, 2, V::kMost[0][1]>();
     if (s.kernel_width == 5 && s.stride_width == 1) return fixed_kernels<V, 5, 1, V::kMost[1][0]>();
     if (s.kernel_width == 5 && s.stride_width == 2) return fixed_kernels<V, 5, 2, V::kMost[1][1]>();

@@ -56,6 +56,10 @@ struct SegmentKernels {
   int most;  // pixels per step
   SegmentFunction inner[kStepCombinations];
   SegmentFunction clipped[kStepCombinations];
+  // The same over two neighbouring rows at once, where the row pair's
+  // windows lie inside the image down; null where the geometry has none.
+  SegmentFunction pair_inner[kStepCombinations] = {};
+  SegmentFunction pair_clipped[kStepCombinations] = {};
 };
 
 // A depthwise convolution whose vectors hold kLanes channels of one pixel:
@@ -70,6 +74,8 @@ class DepthwiseRows final : public Conv2DKernel {
     const int steps = steps_of(values_.epilogue);
     inner_ = kernels.inner[steps];
     clipped_ = kernels.clipped[steps];
+    pair_inner_ = kernels.pair_inner[steps];
+    pair_clipped_ = kernels.pair_clipped[steps];
     // Output columns whose window lies wholly inside the image across.
     const int reach = (s.kernel_width - 1) * s.dilation_width;
     const int inner_first = std::min(s.out_width, (s.pad_left + s.stride_width - 1) / s.stride_width);
@@ -97,7 +103,7 @@ class DepthwiseRows final : public Conv2DKernel {
     const size_t out_row = size_t(s.out_width) * s.out_channels;
     const size_t out_image = out_row * s.out_height;
     for (int n = 0; n < s.batch; ++n) {
-      for (int oy = 0; oy < s.out_height; ++oy) {
+      for (int oy = 0; oy < s.out_height;) {
         const size_t row_at = n * out_image + oy * out_row;
         Segment g;
         g.image = input + n * in_image;
@@ -106,9 +112,14 @@ class DepthwiseRows final : public Conv2DKernel {
         g.residual = values_.epilogue.add_residual ? residual + row_at : g.out;
         g.y0 = oy * s.stride_height - s.pad_top;
         g.rows = inside(g.y0, s.in_height, s.kernel_height, s.dilation_height);
-        run_segment(clipped_, g, 0, left_end_);
-        run_segment(inner_, g, left_end_, right_start_);
-        run_segment(clipped_, g, right_start_, s.out_width);
+        // Pair functions exist only for stride 1 down, so the next row's
+        // window is this one's moved down one.
+        const bool pair = pair_inner_ && oy + 1 < s.out_height && g.y0 >= 0 &&
+                          g.y0 + s.kernel_height < s.in_height;
+        run_segment(pair ? pair_clipped_ : clipped_, g, 0, left_end_);
+        run_segment(pair ? pair_inner_ : inner_, g, left_end_, right_start_);
+        run_segment(pair ? pair_clipped_ : clipped_, g, right_start_, s.out_width);
+        oy += pair ? 2 : 1;
       }
     }
   }
@@ -124,6 +135,7 @@ class DepthwiseRows final : public Conv2DKernel {
   Conv2DShape s_;
   ChannelValues values_;
   SegmentFunction inner_, clipped_;
+  SegmentFunction pair_inner_, pair_clipped_;  // null without pairs
   int left_end_, right_start_;  // inner_ runs on the output columns between
   AlignedFloats weights_;
 };
