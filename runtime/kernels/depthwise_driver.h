@@ -228,7 +228,7 @@ __attribute__((always_inline)) inline void all_groups(const Conv2DShape& s, cons
 // time, with a step for every count below kFew. Not one for every count
 // below kMost: the large unrolled steps are what costs the compiler most
 // (minutes per instruction set), and rows rarely leave more than kFew.
-template <typename V, int kKernel, int kStride, int kMost, bool kClipped, int kSteps, int kRows,
+template <typename V, int kKernel, int kStride, int kMost, bool kClipped, int kSteps,
           int... kFewer>
 __attribute__((always_inline)) inline void all_steps(const Conv2DShape& s, const float* weights,
                                                      const float* bias,
@@ -238,20 +238,19 @@ __attribute__((always_inline)) inline void all_steps(const Conv2DShape& s, const
   constexpr int kFew = sizeof...(kFewer) + 1;
   int ox = g.from;
   for (; ox + kMost <= g.to; ox += kMost)
-    all_groups<V, kKernel, kStride, kMost, kClipped, kSteps, kRows>(s, weights, bias, finish, g, ox);
+    all_groups<V, kKernel, kStride, kMost, kClipped, kSteps, 1>(s, weights, bias, finish, g, ox);
   if constexpr (kFew < kMost) {
     for (; ox + kFew <= g.to; ox += kFew)
-      all_groups<V, kKernel, kStride, kFew, kClipped, kSteps, kRows>(s, weights, bias, finish, g, ox);
+      all_groups<V, kKernel, kStride, kFew, kClipped, kSteps, 1>(s, weights, bias, finish, g, ox);
   }
   const int rest = g.to - ox;
-  ((rest == kFewer + 1 ? all_groups<V, kKernel, kStride, kFewer + 1, kClipped, kSteps, kRows>(
+  ((rest == kFewer + 1 ? all_groups<V, kKernel, kStride, kFewer + 1, kClipped, kSteps, 1>(
                              s, weights, bias, finish, g, ox)
                        : void()),
    ...);
 }
 
-template <typename V, int kKernel, int kStride, int kMost, bool kCopies, bool kClipped, int kSteps,
-          int kRows = 1>
+template <typename V, int kKernel, int kStride, int kMost, bool kCopies, bool kClipped, int kSteps>
 void fixed_segment(const Conv2DShape& s, const float* weights, const Epilogue& e,
                    const Segment& g) {
   constexpr int kFew = std::min(kMost, 8);
@@ -260,12 +259,41 @@ void fixed_segment(const Conv2DShape& s, const float* weights, const Epilogue& e
   if constexpr (kCopies) {
     const Conv2DShape shape = s;
     const Segment segment = g;
-    all_steps<V, kKernel, kStride, kMost, kClipped, kSteps, kRows>(shape, weights, e.bias, finish,
-                                                                   segment, Few());
+    all_steps<V, kKernel, kStride, kMost, kClipped, kSteps>(shape, weights, e.bias, finish,
+                                                            segment, Few());
   } else {
-    all_steps<V, kKernel, kStride, kMost, kClipped, kSteps, kRows>(s, weights, e.bias, finish, g,
-                                                                   Few());
+    all_steps<V, kKernel, kStride, kMost, kClipped, kSteps>(s, weights, e.bias, finish, g, Few());
   }
+}
+
+// The pixels of a pair segment after its longest steps: a step of each
+// count in kCounts (descending) that still fits.
+template <typename V, int kKernel, bool kClipped, int kSteps, int... kCounts>
+__attribute__((always_inline)) inline void pair_rest(const Conv2DShape& s, const float* weights,
+                                                     const float* bias,
+                                                     const typename V::Finish& finish,
+                                                     const Segment& g, int ox) {
+  ((ox + kCounts <= g.to
+        ? (all_groups<V, kKernel, 1, kCounts, kClipped, kSteps, 2>(s, weights, bias, finish, g, ox),
+           ox += kCounts)
+        : 0),
+   ...);
+}
+
+// A segment of two neighbouring rows (see pair_step): steps of kPair pixels
+// over both, then the rest in steps of 8, 4, 2 and 1 pixels at most once
+// each. Not a step for every count below kPair, as single rows have: the
+// pair steps are twice as large, and one for every count made the library
+// half a megabyte larger again for no measured gain.
+template <typename V, int kKernel, int kPair, bool kClipped, int kSteps>
+void pair_segment(const Conv2DShape& s, const float* weights, const Epilogue& e,
+                  const Segment& g) {
+  static_assert(kPair > 8);
+  const typename V::Finish finish(e);
+  int ox = g.from;
+  for (; ox + kPair <= g.to; ox += kPair)
+    all_groups<V, kKernel, 1, kPair, kClipped, kSteps, 2>(s, weights, e.bias, finish, g, ox);
+  pair_rest<V, kKernel, kClipped, kSteps, 8, 4, 2, 1>(s, weights, e.bias, finish, g, ox);
 }
 
 template <typename V, int kSteps>
@@ -296,24 +324,24 @@ constexpr SegmentKernels fixed_kernels() {
            &fixed_segment<V, kKernel, kStride, kMost, kCopies, true, 3>}};
 }
 
-// The same kernels with steps over two rows (pair_step) where the width has
-// them (V::kPairMost pixels a step, 0 for none) and the shape allows them.
+// The 3x3 stride-1 kernels, with steps over two rows (pair_step) where the
+// width has them (V::kPairMost pixels a step, 0 for none) and the shape
+// allows them. Not for 5x5 windows: pairs made the small images' layers
+// about 14% faster, the palm detector's 96x96 ones a little slower, and
+// the library a megabyte larger, for under 1% of a hand.
 template <typename V, int kMost, bool kCopies>
 SegmentKernels fixed_kernels_with_pairs(const Conv2DShape& s) {
-  SegmentKernels k = fixed_kernels<V, 3, 1, kMost, kCopies>();
-  if constexpr (V::kPairMost > 0) {
-    if (s.kernel_height == 3 && s.stride_height == 1 && s.dilation_height == 1) {
-      constexpr int kPair = V::kPairMost;
+  constexpr int kKernel = 3;
+  SegmentKernels k = fixed_kernels<V, kKernel, 1, kMost, kCopies>();
+  constexpr int kPair = V::kPairMost;
+  if constexpr (kPair > 0) {
+    if (s.kernel_height == kKernel && s.stride_height == 1 && s.dilation_height == 1) {
       constexpr SegmentKernels pairs = {
           kPair,
-          {&fixed_segment<V, 3, 1, kPair, false, false, 0, 2>,
-           &fixed_segment<V, 3, 1, kPair, false, false, 1, 2>,
-           &fixed_segment<V, 3, 1, kPair, false, false, 2, 2>,
-           &fixed_segment<V, 3, 1, kPair, false, false, 3, 2>},
-          {&fixed_segment<V, 3, 1, kPair, false, true, 0, 2>,
-           &fixed_segment<V, 3, 1, kPair, false, true, 1, 2>,
-           &fixed_segment<V, 3, 1, kPair, false, true, 2, 2>,
-           &fixed_segment<V, 3, 1, kPair, false, true, 3, 2>}};
+          {&pair_segment<V, kKernel, kPair, false, 0>, &pair_segment<V, kKernel, kPair, false, 1>,
+           &pair_segment<V, kKernel, kPair, false, 2>, &pair_segment<V, kKernel, kPair, false, 3>},
+          {&pair_segment<V, kKernel, kPair, true, 0>, &pair_segment<V, kKernel, kPair, true, 1>,
+           &pair_segment<V, kKernel, kPair, true, 2>, &pair_segment<V, kKernel, kPair, true, 3>}};
       std::copy(pairs.inner, pairs.inner + kStepCombinations, k.pair_inner);
       std::copy(pairs.clipped, pairs.clipped + kStepCombinations, k.pair_clipped);
     }
