@@ -153,6 +153,7 @@ const std::vector<ConvCase>& cases() {
       {"hand_lmk", 56, 144, 24, 1, 1},
       {"hand_lmk", 14, 112, 672, 1, 1, false, false, Activation::kRelu6},
       {"hand_lmk", 7, 1152, 192, 1, 1},
+      {"hand_lmk", 7, 192, 1152, 1, 1, false, false, Activation::kRelu6},
       // The small end of the face landmarks, where the cost of a call shows.
       {"face_lmk", 4, 64, 128, 1, 1},
       {"face_lmk", 2, 128, 64, 1, 1},

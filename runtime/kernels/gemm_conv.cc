@@ -130,7 +130,7 @@ struct Avx2Gemm {
   static constexpr int kLanes = 8;
   static constexpr int kChunkRows = 24;
   static bool pairs_rows(int) { return false; }
-  static StripFunction strip_function(int vectors, bool, int steps, bool full) {
+  static StripFunction strip_function(int vectors, bool, int steps, bool full, int) {
     return kStripProducts[vectors][full ? 1 + steps : 0];
   }
 };

@@ -255,9 +255,9 @@ __attribute__((target("avx512f,avx2,fma"), always_inline)) inline void last_rows
    ...);
 }
 
-template <int kVectors, int kSteps, bool kPartial, bool kPaired>
+template <int kVectors, int kSteps, bool kPartial, bool kPaired,
+          int kRows = kPaired ? kBlockPairs[kVectors] : kBlockRows[kVectors]>
 __attribute__((target("avx512f,avx2,fma"))) void strip_product(const Strip& st, const Epilogue& e) {
-  constexpr int kRows = kPaired ? kBlockPairs[kVectors] : kBlockRows[kVectors];
   constexpr int kStep = kPaired ? 2 * kRows : kRows;
   const VectorEpilogue16 finish(e);
   int r = 0;
@@ -270,12 +270,17 @@ __attribute__((target("avx512f,avx2,fma"))) void strip_product(const Strip& st, 
         st, r, finish, e.bias, std::make_integer_sequence<int, kPaired ? kRows : kRows - 1>());
 }
 
-template <int kVectors, bool kPaired>
+template <int kVectors, bool kPaired,
+          int kRows = kPaired ? kBlockPairs[kVectors] : kBlockRows[kVectors]>
 constexpr std::array<StripFunction, 2 * kStepCombinations> strip_products() {
-  return {&strip_product<kVectors, 0, false, kPaired>, &strip_product<kVectors, 1, false, kPaired>,
-          &strip_product<kVectors, 2, false, kPaired>, &strip_product<kVectors, 3, false, kPaired>,
-          &strip_product<kVectors, 0, true, kPaired>,  &strip_product<kVectors, 1, true, kPaired>,
-          &strip_product<kVectors, 2, true, kPaired>,  &strip_product<kVectors, 3, true, kPaired>};
+  return {&strip_product<kVectors, 0, false, kPaired, kRows>,
+          &strip_product<kVectors, 1, false, kPaired, kRows>,
+          &strip_product<kVectors, 2, false, kPaired, kRows>,
+          &strip_product<kVectors, 3, false, kPaired, kRows>,
+          &strip_product<kVectors, 0, true, kPaired, kRows>,
+          &strip_product<kVectors, 1, true, kPaired, kRows>,
+          &strip_product<kVectors, 2, true, kPaired, kRows>,
+          &strip_product<kVectors, 3, true, kPaired, kRows>};
 }
 
 // [vectors][steps], plus kStepCombinations for a strip narrower than its
@@ -284,6 +289,11 @@ constexpr std::array<StripFunction, 2 * kStepCombinations> kStripProducts[4] = {
     {}, strip_products<1, false>(), strip_products<2, false>(), strip_products<3, false>()};
 constexpr std::array<StripFunction, 2 * kStepCombinations> kPairedProducts[4] = {
     {}, strip_products<1, true>(), {}, strip_products<3, true>()};
+// Two-vector strips in blocks of 7 rows, for products of a multiple of 7
+// rows in one chunk (7x7 and 14x14 images): 8-row blocks leave a short
+// last block in every strip. 192 -> 1152 channels on 7x7 ran 5% faster.
+constexpr std::array<StripFunction, 2 * kStepCombinations> kSevenRowProducts =
+    strip_products<2, false, 7>();
 
 // The matrix-product driver on 512-bit vectors.
 struct Avx512Gemm {
@@ -294,9 +304,11 @@ struct Avx512Gemm {
   static bool pairs_rows(int channels) {
     return channels <= 8 || (channels > 16 && channels <= 24);
   }
-  static StripFunction strip_function(int vectors, bool paired, int steps, bool full) {
-    return (paired ? kPairedProducts
-                   : kStripProducts)[vectors][steps + (full ? 0 : kStepCombinations)];
+  static StripFunction strip_function(int vectors, bool paired, int steps, bool full, int rows) {
+    const int at = steps + (full ? 0 : kStepCombinations);
+    if (!paired && vectors == 2 && rows % 7 == 0 && rows % kBlockRows[2] != 0)
+      return kSevenRowProducts[at];
+    return (paired ? kPairedProducts : kStripProducts)[vectors][at];
   }
 };
 

@@ -64,9 +64,10 @@ inline constexpr int kHalfWeightRows = 256;
 //   kChunkRows: chunks are a multiple of this many rows (whole blocks)
 //   pairs_rows(channels): whether rows go in pairs, two rows' channels side
 //     by side in one strip (few channels: the strip would be mostly empty)
-//   strip_function(vectors, paired, steps, full): the microkernel for a strip
-//     of `vectors` vectors, epilogue steps as steps_of, `full` when every
-//     lane of the strip is a real column
+//   strip_function(vectors, paired, steps, full, rows): the microkernel for a
+//     strip of `vectors` vectors, epilogue steps as steps_of, `full` when
+//     every lane of the strip is a real column; `rows` is every row of the
+//     product when it runs as one chunk (else 0), for blocks that fit it
 template <typename W>
 class GemmConv final : public Conv2DKernel {
  public:
@@ -101,8 +102,14 @@ class GemmConv final : public Conv2DKernel {
             ? kSmallWeightRows
             : std::max<int>(kMultiple,
                             int(kChunkFloats / std::max<size_t>(depth_, 1)) / kMultiple * kMultiple);
+    // A product whose inputs all fit the second-level cache runs as one
+    // chunk: a 7x7 image's 49 rows in chunks of 48 streamed every weight
+    // again for the last row.
+    if (size_t(pixels) * depth_ <= 2 * size_t(kChunkFloats)) chunk_rows_ = pixels;
     chunk_rows_ = std::min(chunk_rows_, pixels);
     rows_.resize(chunk_rows_);
+    // One chunk: the width may cut it into blocks that fit its row count.
+    if (chunk_rows_ == pixels) plan_strips(pixels);
     if (!paired_ && pixels <= kHalfWeightRows && has_half_floats()) halves_ = to_halves();
   }
 
@@ -156,9 +163,11 @@ class GemmConv final : public Conv2DKernel {
                          doubled);
   }
 
-  void plan_strips() {
+  // `rows`: every row of the product, when it runs as one chunk; else 0.
+  void plan_strips(int rows) {
     const int steps = steps_of(values_.epilogue);
     const int columns = paired_ ? 2 * s_.out_channels : s_.out_channels;
+    strips_.clear();
     size_t panel = 0;
     for (int column = 0; column < columns;) {
       const int left = columns - column;
@@ -168,7 +177,7 @@ class GemmConv final : public Conv2DKernel {
                                                  : 2;
       const int real = std::min(kLanes * vectors, left);
       strips_.push_back({column, vectors, real, panel,
-                         W::strip_function(vectors, paired_, steps, real == kLanes * vectors)});
+                         W::strip_function(vectors, paired_, steps, real == kLanes * vectors, rows)});
       panel += depth_ * kLanes * vectors;
       column += kLanes * vectors;
     }
@@ -178,7 +187,7 @@ class GemmConv final : public Conv2DKernel {
   // the last output channel are zero. Paired rows: the second row's
   // channels after the first's.
   void pack(const float* weights) {
-    plan_strips();
+    plan_strips(0);
     const StripPlan& last = strips_.back();
     panels_ = AlignedFloats(last.panel + depth_ * kLanes * last.vectors);
     for (const StripPlan& strip : strips_) {

@@ -153,6 +153,10 @@ TEST(Conv2D, MatchesPlainLoopUnderEveryPostOp) {
       {.h = 5, .w = 7, .in = 32, .out = 5, .kh = 1, .kw = 1},
       {.h = 5, .w = 5, .in = 8, .out = 16, .kh = 1, .kw = 1},
       {.h = 4, .w = 5, .in = 8, .out = 40, .kh = 1, .kw = 1},
+      // Products of a multiple of 7 rows in one chunk, in blocks of 7 rows:
+      // whole two-vector strips and one with 28 real columns.
+      {.h = 7, .w = 7, .in = 12, .out = 40, .kh = 1, .kw = 1},
+      {.h = 2, .w = 7, .in = 5, .out = 28},
       // Depthwise rows of 8 or 24 channels as one run of floats: long steps,
       // single steps and a pixel left over between the edges.
       {.h = 5, .w = 35, .in = 8, .depthwise = true},
