@@ -97,15 +97,16 @@ class GemmConv final : public Conv2DKernel {
     pack(weights);
     const int pixels = s.out_height * s.out_width;
     constexpr int kMultiple = W::kChunkRows;
+    const bool small_weights = panels_.size() <= kSmallWeightFloats;
     chunk_rows_ =
-        panels_.size() <= kSmallWeightFloats
+        small_weights
             ? kSmallWeightRows
             : std::max<int>(kMultiple,
                             int(kChunkFloats / std::max<size_t>(depth_, 1)) / kMultiple * kMultiple);
-    // A product whose inputs all fit the second-level cache runs as one
-    // chunk: a 7x7 image's 49 rows in chunks of 48 streamed every weight
-    // again for the last row.
-    if (size_t(pixels) * depth_ <= 2 * size_t(kChunkFloats)) chunk_rows_ = pixels;
+    // A product of large weights whose inputs all fit the second-level
+    // cache runs as one chunk: a 7x7 image's 49 rows in chunks of 48
+    // streamed every weight again for the last row.
+    if (!small_weights && size_t(pixels) * depth_ <= 2 * size_t(kChunkFloats)) chunk_rows_ = pixels;
     chunk_rows_ = std::min(chunk_rows_, pixels);
     rows_.resize(chunk_rows_);
     // One chunk: the width may cut it into blocks that fit its row count.
