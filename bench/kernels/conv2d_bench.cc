@@ -182,6 +182,7 @@ const std::vector<ConvCase>& cases() {
       dw("hand_lmk", 112, 24, 3, 1, Activation::kRelu6),
       dw("hand_lmk", 112, 64, 3, 2, Activation::kRelu6),
       dw("hand_lmk", 56, 144, 3, 1, Activation::kRelu6),
+      dw("hand_lmk", 28, 240, 5, 1, Activation::kRelu6),
       dw("hand_lmk", 14, 672, 5, 1, Activation::kRelu6),
       dw("hand_lmk", 7, 1152, 5, 1, Activation::kRelu6),
   };
