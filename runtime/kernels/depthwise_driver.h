@@ -58,10 +58,21 @@ __attribute__((always_inline)) inline void store_sums(const Conv2DShape& s,
   }
 }
 
-template <typename V, bool kMasked>
+// The lanes of group c that hold channels: a mask for the last, partial
+// group (kSteps < 0, as in store_sums), none for whole ones.
+template <typename V, int kSteps>
+__attribute__((always_inline)) inline typename V::Mask group_mask(const Conv2DShape& s, int c) {
+  if constexpr (kSteps < 0)
+    return V::mask(s.in_channels - c);
+  else
+    return typename V::Mask{};
+}
+
+// One pixel's vector of group c, under group_mask's mask.
+template <typename V, int kSteps>
 __attribute__((always_inline)) inline typename V::Vec load_group(const float* p,
                                                                  typename V::Mask mask) {
-  if constexpr (kMasked)
+  if constexpr (kSteps < 0)
     return V::masked_load(p, mask);
   else
     return V::load(p);
@@ -77,9 +88,7 @@ __attribute__((always_inline)) inline void fixed_step(const Conv2DShape& s, cons
                                                       const typename V::Finish& finish,
                                                       const Segment& g, const Step& at, int c) {
   using Vec = typename V::Vec;
-  constexpr bool kMasked = kSteps < 0;
-  typename V::Mask mask{};
-  if constexpr (kMasked) mask = V::mask(s.in_channels - c);
+  const typename V::Mask mask = group_mask<V, kSteps>(s, c);
   const size_t pixel = s.in_channels, row = size_t(s.in_width) * pixel;
   Vec sums[kCount];
   const Vec b = V::load(bias + c);
@@ -94,7 +103,7 @@ __attribute__((always_inline)) inline void fixed_step(const Conv2DShape& s, cons
 #pragma GCC unroll 32
     for (int i = 0; i < (kCount - 1) * kStride + kKernel; ++i) {
       if (kClipped && (at.x0 + i < 0 || at.x0 + i >= s.in_width)) continue;
-      const Vec x = load_group<V, kMasked>(in + ptrdiff_t(at.x0 + i) * pixel, mask);
+      const Vec x = load_group<V, kSteps>(in + ptrdiff_t(at.x0 + i) * pixel, mask);
 #pragma GCC unroll 16
       for (int j = 0; j < kCount; ++j) {
         const int kx = i - j * kStride;
@@ -118,9 +127,7 @@ __attribute__((always_inline)) inline void pair_step(const Conv2DShape& s, const
                                                      const typename V::Finish& finish,
                                                      const Segment& g, const Step& at, int c) {
   using Vec = typename V::Vec;
-  constexpr bool kMasked = kSteps < 0;
-  typename V::Mask mask{};
-  if constexpr (kMasked) mask = V::mask(s.in_channels - c);
+  const typename V::Mask mask = group_mask<V, kSteps>(s, c);
   const size_t pixel = s.in_channels, row = size_t(s.in_width) * pixel;
   Vec upper[kCount], lower[kCount];  // the sums of the first row and of the second
   const Vec b = V::load(bias + c);
@@ -140,7 +147,7 @@ __attribute__((always_inline)) inline void pair_step(const Conv2DShape& s, const
 #pragma GCC unroll 32
     for (int i = 0; i < kCount - 1 + kKernel; ++i) {
       if (kClipped && (at.x0 + i < 0 || at.x0 + i >= s.in_width)) continue;
-      const Vec x = load_group<V, kMasked>(in + ptrdiff_t(at.x0 + i) * pixel, mask);
+      const Vec x = load_group<V, kSteps>(in + ptrdiff_t(at.x0 + i) * pixel, mask);
 #pragma GCC unroll 16
       for (int j = 0; j < kCount; ++j) {
         const int kx = i - j;
@@ -174,9 +181,7 @@ __attribute__((always_inline)) inline void any_step(const Conv2DShape& s, const 
                                                     const float* bias,
                                                     const typename V::Finish& finish,
                                                     const Segment& g, const Step& at, int c) {
-  constexpr bool kMasked = kSteps < 0;
-  typename V::Mask mask{};
-  if constexpr (kMasked) mask = V::mask(s.in_channels - c);
+  const typename V::Mask mask = group_mask<V, kSteps>(s, c);
   const size_t pixel = s.in_channels, row = size_t(s.in_width) * pixel;
   const TapRange columns = inside(at.x0, s.in_width, s.kernel_width, s.dilation_width);
   typename V::Vec sums[1] = {V::load(bias + c)};
@@ -185,7 +190,7 @@ __attribute__((always_inline)) inline void any_step(const Conv2DShape& s, const 
     const float* w = filter + ky * s.kernel_width * V::kFilterLanes;
     for (int kx = columns.first; kx < columns.end; ++kx)
       sums[0] = V::fmadd(
-          load_group<V, kMasked>(in + ptrdiff_t(at.x0 + kx * s.dilation_width) * pixel, mask),
+          load_group<V, kSteps>(in + ptrdiff_t(at.x0 + kx * s.dilation_width) * pixel, mask),
           V::load_aligned(w + kx * V::kFilterLanes), sums[0]);
   }
   store_sums<V, 1, kSteps>(s, finish, g, at, sums, c);
