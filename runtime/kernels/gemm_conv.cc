@@ -22,8 +22,8 @@ constexpr int kBlockRows[4] = {0, 8, 6, 4};
 
 // Adds the products of kRows rows to `acc`, each input value broadcast to a
 // whole vector; the weights float, or float16 (kHalves) widened as they are
-// read.
-template <int kRows, int kVectors, bool kHalves>
+// read. kAhead: requests the weights kWeightsAhead bytes ahead of its reads.
+template <int kRows, int kVectors, bool kHalves, bool kAhead>
 __attribute__((target("avx2,fma,f16c"), always_inline)) inline void broadcast_sums(
     const Strip& st, const float* (&row)[kRows], __m256 (&acc)[kRows][kVectors]) {
   constexpr int kWeightBytes = kHalves ? 2 : 4;
@@ -33,6 +33,11 @@ __attribute__((target("avx2,fma,f16c"), always_inline)) inline void broadcast_su
 #pragma GCC unroll 8
     for (int r = 0; r < kRows; ++r) a[r] = row[r] + st.taps[t];
     for (int k = 0; k < st.tap_length; ++k, w += 8 * kVectors * kWeightBytes) {
+      if constexpr (kAhead) {
+#pragma GCC unroll 2
+        for (int line = 0; line < 8 * kVectors * kWeightBytes; line += 64)
+          _mm_prefetch(w + kWeightsAhead + line, _MM_HINT_T1);
+      }
       __m256 wv[kVectors];
 #pragma GCC unroll 8
       for (int v = 0; v < kVectors; ++v) {
@@ -54,7 +59,7 @@ __attribute__((target("avx2,fma,f16c"), always_inline)) inline void broadcast_su
 
 // kSteps < 0: the optional epilogue steps are read at run time and the
 // strip may be narrower than its vectors.
-template <int kRows, int kVectors, int kSteps>
+template <int kRows, int kVectors, int kSteps, bool kAhead = false>
 __attribute__((target("avx2,fma,f16c"), always_inline)) inline void block_product(
     const Strip& st, int first_row, const VectorEpilogue& finish, const float* bias) {
   __m256 acc[kRows][kVectors];
@@ -70,9 +75,9 @@ __attribute__((target("avx2,fma,f16c"), always_inline)) inline void block_produc
     row[r] = st.rows ? st.rows[first_row + r]
                      : st.first_input + size_t(first_row + r) * st.depth;
   if (st.halves)
-    broadcast_sums<kRows, kVectors, true>(st, row, acc);
+    broadcast_sums<kRows, kVectors, true, kAhead>(st, row, acc);
   else
-    broadcast_sums<kRows, kVectors, false>(st, row, acc);
+    broadcast_sums<kRows, kVectors, false, kAhead>(st, row, acc);
   // Every index constant after unrolling, so that the sums stay in registers.
   const size_t first = size_t(first_row) * st.row_stride;
 #pragma GCC unroll 8
@@ -114,24 +119,44 @@ __attribute__((target("avx2,fma,f16c"))) void strip_product(const Strip& st, con
                                 std::make_integer_sequence<int, kRows - 1>());
 }
 
-template <int kVectors>
-constexpr std::array<StripFunction, kStepCombinations + 1> strip_products() {
-  return {&strip_product<kVectors, -1>, &strip_product<kVectors, 0>,
-          &strip_product<kVectors, 1>, &strip_product<kVectors, 2>,
-          &strip_product<kVectors, 3>};
+// strip_product whose first block requests the weights ahead of its reads
+// (products of large weights, see kWeightsAhead); the rest of the strip is
+// strip_product's.
+template <int kVectors, int kSteps>
+__attribute__((target("avx2,fma,f16c"))) void strip_product_ahead(const Strip& st,
+                                                                  const Epilogue& e) {
+  constexpr int kRows = kBlockRows[kVectors];
+  if (st.count < kRows) return strip_product<kVectors, kSteps>(st, e);
+  block_product<kRows, kVectors, kSteps, true>(st, 0, VectorEpilogue(e), e.bias);
+  if (st.count > kRows) strip_product<kVectors, kSteps>(after_rows(st, kRows), e);
 }
 
-// [vectors][1 + steps], or [vectors][0] for a strip narrower than its vectors.
+template <int kVectors, bool kAhead>
+constexpr std::array<StripFunction, kStepCombinations + 1> strip_products() {
+  if constexpr (kAhead)
+    return {&strip_product_ahead<kVectors, -1>, &strip_product_ahead<kVectors, 0>,
+            &strip_product_ahead<kVectors, 1>, &strip_product_ahead<kVectors, 2>,
+            &strip_product_ahead<kVectors, 3>};
+  else
+    return {&strip_product<kVectors, -1>, &strip_product<kVectors, 0>,
+            &strip_product<kVectors, 1>, &strip_product<kVectors, 2>,
+            &strip_product<kVectors, 3>};
+}
+
+// [vectors][1 + steps], or [vectors][0] for a strip narrower than its
+// vectors; then the same whose first blocks request the weights ahead.
 constexpr std::array<StripFunction, kStepCombinations + 1> kStripProducts[4] = {
-    {}, strip_products<1>(), strip_products<2>(), strip_products<3>()};
+    {}, strip_products<1, false>(), strip_products<2, false>(), strip_products<3, false>()};
+constexpr std::array<StripFunction, kStepCombinations + 1> kAheadProducts[4] = {
+    {}, strip_products<1, true>(), strip_products<2, true>(), strip_products<3, true>()};
 
 // The matrix-product driver on 256-bit vectors.
 struct Avx2Gemm {
   static constexpr int kLanes = 8;
   static constexpr int kChunkRows = 24;
   static bool pairs_rows(int) { return false; }
-  static StripFunction strip_function(int vectors, bool, int steps, bool full, int) {
-    return kStripProducts[vectors][full ? 1 + steps : 0];
+  static StripFunction strip_function(int vectors, bool, int steps, bool full, int, bool ahead) {
+    return (ahead ? kAheadProducts : kStripProducts)[vectors][full ? 1 + steps : 0];
   }
 };
 

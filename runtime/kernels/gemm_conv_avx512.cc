@@ -27,13 +27,15 @@ constexpr int kBlockPairs[4] = {0, 6, 0, 4};
 // Adds the products of kRows rows (or pairs of rows, see block_product) to
 // `acc`, each input value broadcast to a whole vector. The weights are
 // floats, or float16 widened as they are read (kHalves: the float form hands
-// over to it when the strip's panel holds float16).
-template <int kRows, int kVectors, bool kPaired, bool kHalves = false>
+// over to it when the strip's panel holds float16). kAhead: requests the
+// weights kWeightsAhead bytes ahead of its reads.
+template <int kRows, int kVectors, bool kPaired, bool kAhead, bool kHalves = false>
 __attribute__((target("avx512f,avx2,fma"), always_inline)) inline void broadcast_sums(
     const Strip& st, const float* (&row)[kRows][kPaired ? 2 : 1], __mmask16 first_lanes,
     __m512 (&acc)[kRows][kVectors]) {
   if constexpr (!kPaired && !kHalves) {
-    if (st.halves) return broadcast_sums<kRows, kVectors, false, true>(st, row, first_lanes, acc);
+    if (st.halves)
+      return broadcast_sums<kRows, kVectors, false, kAhead, true>(st, row, first_lanes, acc);
   }
   constexpr int kInputs = kPaired ? 2 : 1;
   constexpr int kWeightBytes = kHalves ? 2 : 4;
@@ -49,6 +51,11 @@ __attribute__((target("avx512f,avx2,fma"), always_inline)) inline void broadcast
       for (int i = 0; i < kInputs; ++i) a[r][i] = row[r][i] + st.taps[t];
     }
     for (int k = 0; k < st.tap_length; ++k, w += 16 * kVectors * kWeightBytes) {
+      if constexpr (kAhead) {
+#pragma GCC unroll 4
+        for (int line = 0; line < 16 * kVectors * kWeightBytes; line += 64)
+          _mm_prefetch(w + kWeightsAhead + line, _MM_HINT_T1);
+      }
       __m512 wv[kVectors];
 #pragma GCC unroll 16
       for (int v = 0; v < kVectors; ++v) {
@@ -186,7 +193,8 @@ __attribute__((target("avx512f,avx2,fma"), always_inline)) inline void following
 // Paired: kRows pairs of rows; the block's last pair may lack its second row
 // (`rows_here` odd), which then reads the first row again and stores nothing.
 // kPartial: some vectors hold fewer than 16 real lanes, stored under masks.
-template <int kRows, int kVectors, int kSteps, bool kPartial, bool kPaired>
+// kAhead: requests the weights ahead of its reads (see broadcast_sums).
+template <int kRows, int kVectors, int kSteps, bool kPartial, bool kPaired, bool kAhead = false>
 __attribute__((target("avx512f,avx2,fma"), always_inline)) inline void block_product(
     const Strip& st, int first_row, int rows_here, const VectorEpilogue16& finish,
     const float* bias) {
@@ -222,7 +230,7 @@ __attribute__((target("avx512f,avx2,fma"), always_inline)) inline void block_pro
     if (following && st.depth == 8 && !kPaired && !st.halves)
       following_sums<kRows, kVectors, 8>(row[0][0], st.panel, acc);
     else
-      broadcast_sums<kRows, kVectors, kPaired>(st, row, first_lanes, acc);
+      broadcast_sums<kRows, kVectors, kPaired, kAhead>(st, row, first_lanes, acc);
   }
   // Every index constant after unrolling, so that the sums stay in registers.
   const size_t first = size_t(first_row) * st.row_stride;
@@ -270,6 +278,19 @@ __attribute__((target("avx512f,avx2,fma"))) void strip_product(const Strip& st, 
         st, r, finish, e.bias, std::make_integer_sequence<int, kPaired ? kRows : kRows - 1>());
 }
 
+// strip_product whose first block requests the weights ahead of its reads
+// (products of large weights, see kWeightsAhead); the rest of the strip is
+// strip_product's.
+template <int kVectors, int kSteps, bool kPartial, int kRows = kBlockRows[kVectors]>
+__attribute__((target("avx512f,avx2,fma"))) void strip_product_ahead(const Strip& st,
+                                                                     const Epilogue& e) {
+  if (st.count < kRows) return strip_product<kVectors, kSteps, kPartial, false, kRows>(st, e);
+  block_product<kRows, kVectors, kSteps, kPartial, false, true>(st, 0, kRows, VectorEpilogue16(e),
+                                                                e.bias);
+  if (st.count > kRows)
+    strip_product<kVectors, kSteps, kPartial, false, kRows>(after_rows(st, kRows), e);
+}
+
 template <int kVectors, bool kPaired,
           int kRows = kPaired ? kBlockPairs[kVectors] : kBlockRows[kVectors]>
 constexpr std::array<StripFunction, 2 * kStepCombinations> strip_products() {
@@ -283,6 +304,18 @@ constexpr std::array<StripFunction, 2 * kStepCombinations> strip_products() {
           &strip_product<kVectors, 3, true, kPaired, kRows>};
 }
 
+template <int kVectors, int kRows = kBlockRows[kVectors]>
+constexpr std::array<StripFunction, 2 * kStepCombinations> strip_products_ahead() {
+  return {&strip_product_ahead<kVectors, 0, false, kRows>,
+          &strip_product_ahead<kVectors, 1, false, kRows>,
+          &strip_product_ahead<kVectors, 2, false, kRows>,
+          &strip_product_ahead<kVectors, 3, false, kRows>,
+          &strip_product_ahead<kVectors, 0, true, kRows>,
+          &strip_product_ahead<kVectors, 1, true, kRows>,
+          &strip_product_ahead<kVectors, 2, true, kRows>,
+          &strip_product_ahead<kVectors, 3, true, kRows>};
+}
+
 // [vectors][steps], plus kStepCombinations for a strip narrower than its
 // vectors; then the same for paired rows (one or three vectors).
 constexpr std::array<StripFunction, 2 * kStepCombinations> kStripProducts[4] = {
@@ -294,6 +327,12 @@ constexpr std::array<StripFunction, 2 * kStepCombinations> kPairedProducts[4] = 
 // last block in every strip. 192 -> 1152 channels on 7x7 ran 5% faster.
 constexpr std::array<StripFunction, 2 * kStepCombinations> kSevenRowProducts =
     strip_products<2, false, 7>();
+// The same whose first blocks request the weights ahead (single rows only:
+// rows go in pairs only for few output channels, whose weights are small).
+constexpr std::array<StripFunction, 2 * kStepCombinations> kAheadProducts[4] = {
+    {}, strip_products_ahead<1>(), strip_products_ahead<2>(), strip_products_ahead<3>()};
+constexpr std::array<StripFunction, 2 * kStepCombinations> kSevenRowAheadProducts =
+    strip_products_ahead<2, 7>();
 
 // The matrix-product driver on 512-bit vectors.
 struct Avx512Gemm {
@@ -304,11 +343,13 @@ struct Avx512Gemm {
   static bool pairs_rows(int channels) {
     return channels <= 8 || (channels > 16 && channels <= 24);
   }
-  static StripFunction strip_function(int vectors, bool paired, int steps, bool full, int rows) {
+  static StripFunction strip_function(int vectors, bool paired, int steps, bool full, int rows,
+                                      bool ahead) {
     const int at = steps + (full ? 0 : kStepCombinations);
-    if (!paired && vectors == 2 && rows % 7 == 0 && rows % kBlockRows[2] != 0)
-      return kSevenRowProducts[at];
-    return (paired ? kPairedProducts : kStripProducts)[vectors][at];
+    if (paired) return kPairedProducts[vectors][at];
+    if (vectors == 2 && rows % 7 == 0 && rows % kBlockRows[2] != 0)
+      return (ahead ? kSevenRowAheadProducts : kSevenRowProducts)[at];
+    return (ahead ? kAheadProducts : kStripProducts)[vectors][at];
   }
 };
 

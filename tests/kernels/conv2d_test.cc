@@ -157,6 +157,12 @@ TEST(Conv2D, MatchesPlainLoopUnderEveryPostOp) {
       // whole two-vector strips and one with 28 real columns.
       {.h = 7, .w = 7, .in = 12, .out = 40, .kh = 1, .kw = 1},
       {.h = 2, .w = 7, .in = 5, .out = 28},
+      // Weights too large to stay cached, whose strips' first blocks request
+      // them ahead: fewer rows than a block, whole and partial strips of one
+      // to three vectors, a product in several chunks.
+      {.h = 1, .w = 7, .in = 200, .out = 48, .kh = 1, .kw = 1},
+      {.h = 5, .w = 9, .in = 130, .out = 57, .kh = 1, .kw = 1},
+      {.h = 16, .w = 20, .in = 48, .out = 40},
       // Depthwise rows of 8 or 24 channels as one run of floats: long steps,
       // single steps and a pixel left over between the edges.
       {.h = 5, .w = 35, .in = 8, .depthwise = true},
