@@ -127,6 +127,7 @@ __attribute__((target("avx2,fma,f16c"))) void strip_product_ahead(const Strip& s
                                                                   const Epilogue& e) {
   constexpr int kRows = kBlockRows[kVectors];
   if (st.count < kRows) return strip_product<kVectors, kSteps>(st, e);
+  if (st.column == 0) request_first_weights(st.panel);
   block_product<kRows, kVectors, kSteps, true>(st, 0, VectorEpilogue(e), e.bias);
   if (st.count > kRows) strip_product<kVectors, kSteps>(after_rows(st, kRows), e);
 }

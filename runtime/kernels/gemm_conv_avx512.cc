@@ -285,6 +285,7 @@ template <int kVectors, int kSteps, bool kPartial, int kRows = kBlockRows[kVecto
 __attribute__((target("avx512f,avx2,fma"))) void strip_product_ahead(const Strip& st,
                                                                      const Epilogue& e) {
   if (st.count < kRows) return strip_product<kVectors, kSteps, kPartial, false, kRows>(st, e);
+  if (st.column == 0) request_first_weights(st.panel);
   block_product<kRows, kVectors, kSteps, kPartial, false, true>(st, 0, kRows, VectorEpilogue16(e),
                                                                 e.bias);
   if (st.count > kRows)

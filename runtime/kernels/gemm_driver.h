@@ -70,6 +70,13 @@ inline Strip after_rows(const Strip& st, int rows) {
 // memory than with them cached; requested this far ahead, under a tenth.
 inline constexpr int kWeightsAhead = 8192;
 
+// The first kWeightsAhead bytes of a product's weights, which no block
+// requests ahead: asked for at once at the start of the product.
+inline void request_first_weights(const float* panel) {
+  const char* first = reinterpret_cast<const char*>(panel);
+  for (int line = 0; line < kWeightsAhead; line += 64) __builtin_prefetch(first + line, 0, 2);
+}
+
 // Rows taken together while every strip passes over them, sized so that
 // their inputs stay in the second-level cache.
 inline constexpr int kChunkFloats = 32 * 1024;
