@@ -128,10 +128,6 @@ class GemmConv final : public Conv2DKernel {
     const int pixels = s.out_height * s.out_width;
     constexpr int kMultiple = W::kChunkRows;
     const bool small_weights = panels_.size() <= kSmallWeightFloats;
-    // Small weights stay in the caches from one run to the next; and where
-    // they serve a layer of few input channels, the requests would take
-    // the load slots its broadcasts are bound by.
-    ahead_ = !small_weights;
     chunk_rows_ =
         small_weights
             ? kSmallWeightRows
@@ -144,7 +140,10 @@ class GemmConv final : public Conv2DKernel {
     chunk_rows_ = std::min(chunk_rows_, pixels);
     rows_.resize(chunk_rows_);
     // One chunk: the width may cut it into blocks that fit its row count.
-    plan_strips(chunk_rows_ == pixels ? pixels : 0);
+    // Small weights stay in the caches from one run to the next; and where
+    // they serve a layer of few input channels, requests ahead would take
+    // the load slots its broadcasts are bound by.
+    plan_strips(chunk_rows_ == pixels ? pixels : 0, /*ahead=*/!small_weights);
     if (!paired_ && pixels <= kHalfWeightRows && has_half_floats()) halves_ = to_halves();
   }
 
@@ -199,7 +198,8 @@ class GemmConv final : public Conv2DKernel {
   }
 
   // `rows`: every row of the product, when it runs as one chunk; else 0.
-  void plan_strips(int rows) {
+  // `ahead`: first blocks request the weights ahead (kWeightsAhead).
+  void plan_strips(int rows, bool ahead) {
     const int steps = steps_of(values_.epilogue);
     const int columns = paired_ ? 2 * s_.out_channels : s_.out_channels;
     strips_.clear();
@@ -213,7 +213,7 @@ class GemmConv final : public Conv2DKernel {
       const int real = std::min(kLanes * vectors, left);
       strips_.push_back({column, vectors, real, panel,
                          W::strip_function(vectors, paired_, steps, real == kLanes * vectors, rows,
-                                           ahead_)});
+                                           ahead)});
       panel += depth_ * kLanes * vectors;
       column += kLanes * vectors;
     }
@@ -223,7 +223,7 @@ class GemmConv final : public Conv2DKernel {
   // the last output channel are zero. Paired rows: the second row's
   // channels after the first's.
   void pack(const float* weights) {
-    plan_strips(0);
+    plan_strips(0, false);
     const StripPlan& last = strips_.back();
     panels_ = AlignedFloats(last.panel + depth_ * kLanes * last.vectors);
     for (const StripPlan& strip : strips_) {
@@ -306,7 +306,6 @@ class GemmConv final : public Conv2DKernel {
   std::vector<StripPlan> strips_;
   AlignedFloats panels_;
   bool halves_ = false;  // panels_ holds float16 weights
-  bool ahead_ = false;   // first blocks request weights ahead (kWeightsAhead)
   int chunk_rows_ = 0;
   std::vector<const float*> rows_;  // one chunk's row starts, filled per run
 };
